@@ -1,0 +1,63 @@
+// GroupBuilder: assembles a GroupAttribute step by step.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "Tessark/OvAttribute/Attribute.h"
+#include "Tessark/OvAttribute/GroupAttribute.h"
+
+namespace Tessark::internal::OvAttribute {
+
+namespace detail {
+class GroupBuilderImpl;
+}
+
+// Collects named children and a group-inherit flag, then builds an immutable group.
+//
+// In BuilderModeNormal a dotted name is a path: set("a.b", x) makes or reuses a child group
+// "a" and sets "b" in it (a group that the path makes takes the inherit flag of that set). In
+// BuilderModeStrict names are taken as they are, dots included. Any other mode value acts as
+// BuilderModeNormal. Setting a name that exists replaces the child in place; a new name is
+// appended; an empty name or an invalid attribute is ignored.
+//
+// One builder must not be used from two threads at once; what it builds is an ordinary,
+// thread-safe attribute.
+class OVATTR_API GroupBuilder {
+ public:
+  enum BuilderMode : int { BuilderModeNormal = 0, BuilderModeStrict = 1 };
+  enum BuilderBuildMode : int { BuildAndFlush = 0, BuildAndRetain = 1 };
+
+  explicit GroupBuilder(BuilderMode mode = BuilderModeNormal);
+  GroupBuilder(GroupBuilder&&) noexcept;
+  GroupBuilder& operator=(GroupBuilder&&) noexcept;
+  GroupBuilder(const GroupBuilder&) = delete;
+  GroupBuilder& operator=(const GroupBuilder&) = delete;
+  ~GroupBuilder();
+
+  GroupBuilder& set(Platform::StringView name, const Attribute& attribute,
+                    bool groupInherit = true);
+  // Sets under `name` when it is free, else under the first free of name1, name2, ...
+  GroupBuilder& setWithUniqueName(Platform::StringView name, const Attribute& attribute,
+                                  bool groupInherit = true);
+  // Removes the child (path rules as set); a missing name is no error.
+  GroupBuilder& del(Platform::StringView name);
+  // set() of each child of `group`, in order; an invalid group merges nothing.
+  GroupBuilder& update(const GroupAttribute& group);
+  // As update, except that where both this builder's child and the group's child are groups
+  // they are merged recursively.
+  GroupBuilder& deepUpdate(const GroupAttribute& group);
+  GroupBuilder& reserve(int64_t childCount);
+  GroupBuilder& setGroupInherit(bool groupInherit);
+  // Orders the children by name, byte-wise, stable.
+  GroupBuilder& sort();
+
+  // BuildAndFlush (and any value other than BuildAndRetain) leaves the builder empty, its
+  // group-inherit flag back at true; BuildAndRetain keeps everything.
+  GroupAttribute build(BuilderBuildMode mode = BuildAndFlush);
+
+ private:
+  std::unique_ptr<detail::GroupBuilderImpl> m_impl;
+};
+
+}  // namespace Tessark::internal::OvAttribute

@@ -1,0 +1,139 @@
+// Declarations shared by the module's sources: object layouts, type objects, the owning
+// reference type, the exception guard and the value converters. Not installed.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "PyOvAttribute/PyOvAttribute.h"
+#include "Tessark/OvAttribute/OvAttribute.h"
+
+namespace Tessark::PyOvAttribute::v1 {
+
+namespace OvAttr = ::Tessark::internal::OvAttribute;
+
+// Owns one strong reference to a Python object (or none). Move-only.
+class PyRef {
+ public:
+  PyRef() noexcept = default;
+  // Adopts a new reference (may be null, as returned by a failed API call).
+  static PyRef steal(PyObject* obj) noexcept { return PyRef(obj); }
+  // Takes a new reference on a borrowed pointer.
+  static PyRef newRef(PyObject* obj) noexcept {
+    Py_XINCREF(obj);
+    return PyRef(obj);
+  }
+  PyRef(PyRef&& other) noexcept : m_obj(other.m_obj) { other.m_obj = nullptr; }
+  PyRef& operator=(PyRef&& other) noexcept {
+    if (this != &other) {
+      PyObject* old = m_obj;
+      m_obj = other.m_obj;
+      other.m_obj = nullptr;
+      Py_XDECREF(old);
+    }
+    return *this;
+  }
+  PyRef(const PyRef&) = delete;
+  PyRef& operator=(const PyRef&) = delete;
+  // Clears the member before the decref (Py_CLEAR order): a decref can run arbitrary code.
+  ~PyRef() { reset(); }
+
+  void reset() noexcept {
+    PyObject* old = m_obj;
+    m_obj = nullptr;
+    Py_XDECREF(old);
+  }
+  PyObject* get() const noexcept { return m_obj; }
+  explicit operator bool() const noexcept { return m_obj != nullptr; }
+  // Hands the reference out (return values, reference-stealing APIs).
+  PyObject* release() noexcept {
+    PyObject* obj = m_obj;
+    m_obj = nullptr;
+    return obj;
+  }
+
+ private:
+  explicit PyRef(PyObject* obj) noexcept : m_obj(obj) {}
+  PyObject* m_obj = nullptr;
+};
+
+// Owns a buffer from PyOS_double_to_string and friends; frees it with PyMem_Free.
+class PyMemText {
+ public:
+  explicit PyMemText(char* text) noexcept : m_text(text) {}
+  PyMemText(const PyMemText&) = delete;
+  PyMemText& operator=(const PyMemText&) = delete;
+  ~PyMemText() { PyMem_Free(m_text); }
+  const char* get() const noexcept { return m_text; }
+  explicit operator bool() const noexcept { return m_text != nullptr; }
+
+ private:
+  char* m_text;
+};
+
+// The layout of the eight attribute types and their Python subclasses.
+struct PyAttribute {
+  PyObject_HEAD
+  OvAttr::Attribute* attr;  // owned; null until an initialiser succeeds
+};
+
+// GroupBuilder objects: the same shape, owning a library builder.
+struct PyGroupBuilder {
+  PyObject_HEAD
+  OvAttr::GroupBuilder* builder;  // owned; null until __init__ has run
+};
+
+// ConstVector objects: a view of [start, start + length) of one sample.
+struct PyConstVector {
+  PyObject_HEAD
+  OvAttr::DataAttribute* attr;  // owned; the attribute whose sample is viewed
+  void* sample;                 // owned OvAttr::ConstVector<T> for the kind of attr; null if empty
+  Py_ssize_t start;
+  Py_ssize_t length;
+};
+
+extern PyTypeObject PyAttribute_Type;
+extern PyTypeObject PyDataAttribute_Type;
+extern PyTypeObject PyIntAttribute_Type;
+extern PyTypeObject PyFloatAttribute_Type;
+extern PyTypeObject PyDoubleAttribute_Type;
+extern PyTypeObject PyStringAttribute_Type;
+extern PyTypeObject PyGroupAttribute_Type;
+extern PyTypeObject PyNullAttribute_Type;
+extern PyTypeObject PyConstVector_Type;
+extern PyTypeObject PyGroupBuilder_Type;
+
+// Method tables of the module (DelimiterEncode, DelimiterDecode) and of its Util submodule.
+extern PyMethodDef kModuleMethods[];
+extern PyMethodDef kUtilMethods[];
+
+// The handle an attribute object holds; an invalid handle when `self` holds none (made by
+// __new__ alone, or left so by a failed initialiser). Borrows self.
+const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept;
+
+// Called only inside a catch-all handler: sets RuntimeError from the exception being handled
+// (its what() text, or "Unknown C++ exception caught.").
+void SetPyErrFromCppException() noexcept;
+
+// Runs `body`; a C++ exception escaping it becomes a Python RuntimeError and `failure` is
+// returned. Every slot and method that calls the library runs inside one.
+template <typename Result, typename Body>
+Result GuardCpp(Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    SetPyErrFromCppException();
+    return failure;
+  }
+}
+
+// Library values to new Python objects. Each returns a new reference.
+PyObject* PyObjectFromInt(const int32_t& value);
+PyObject* PyObjectFromFloat(const float& value);
+PyObject* PyObjectFromDouble(const double& value);
+PyObject* PyObjectFromString(const std::string& value);
+
+}  // namespace Tessark::PyOvAttribute::v1
