@@ -1,15 +1,236 @@
-// STUB: placeholder type object, to be replaced by the real implementation.
+// PyOvAttribute.GroupBuilder: assembles a group step by step from attributes and plain Python
+// values. Every method but build returns the builder itself so that calls chain.
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <memory>
 
 #include "module/Internal.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
+namespace {
+
+// Objects are PyGroupBuilder (module/Internal.h): the header and the owned library builder.
+
+// The builder self owns, or null with TypeError set when __init__ never ran on self (made by
+// GroupBuilder.__new__ alone, or its __init__ failed in the argument parser). Borrows self.
+OvAttr::GroupBuilder* HeldBuilder(PyObject* self) noexcept {
+  OvAttr::GroupBuilder* builder = reinterpret_cast<PyGroupBuilder*>(self)->builder;
+  if (!builder) PyErr_SetString(PyExc_TypeError, "GroupBuilder is not initialised");
+  return builder;
+}
+
+// Returns a new reference to self, the result of every chaining method.
+PyObject* ReturnSelf(PyObject* self) noexcept {
+  Py_INCREF(self);
+  return self;
+}
+
+// The nearest 32-bit float to `value`, with IEEE rounding also beyond the float range (where a
+// plain cast is undefined): past FLT_MAX by half a unit or more becomes an infinity.
+float NarrowToFloat(double value) noexcept {
+  if (std::isfinite(value) && std::fabs(value) > FLT_MAX) {
+    // 2^128 - 2^103: half-way between FLT_MAX and 2^128; a tie rounds to even, the infinity.
+    const double halfWay = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
+    const float magnitude = std::fabs(value) < halfWay ? FLT_MAX : INFINITY;
+    return std::signbit(value) ? -magnitude : magnitude;
+  }
+  return static_cast<float>(value);
+}
+
+// The attribute that set and setWithUniqueName store for `value`: an attribute object as it
+// is; an int (bool included) as a 32-bit IntAttribute; a float as a 32-bit FloatAttribute; a str
+// as a StringAttribute up to its first NUL. Anything else (long and unicode included) leaves an
+// invalid handle and sets TypeError; an int outside 32 bits sets OverflowError. Borrows value.
+OvAttr::Attribute AttributeFromValue(PyObject* value) {
+  OvAttr::Attribute attribute = AttributeFromPyObject(value);
+  if (attribute.isValid()) return attribute;
+  if (PyInt_Check(value)) {
+    // The interpreter's int is 64 bits wide here; silently wrapping would store another
+    // number, so the refusal is the interpreter's own for a C int that does not fit.
+    const long number = PyInt_AS_LONG(value);
+    if (number < INT32_MIN || number > INT32_MAX) {
+      PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
+      return OvAttr::Attribute();
+    }
+    return OvAttr::IntAttribute(static_cast<int32_t>(number));
+  }
+  if (PyFloat_Check(value)) return OvAttr::FloatAttribute(NarrowToFloat(PyFloat_AS_DOUBLE(value)));
+  if (PyString_Check(value)) return OvAttr::StringAttribute(PyString_AS_STRING(value));
+  PyErr_SetString(PyExc_TypeError, "Requires a string and an attr, int, float or string");
+  return OvAttr::Attribute();
+}
+
+// set and setWithUniqueName differ only in the builder operation they call.
+template <typename Operation>
+PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    const char* name = nullptr;
+    PyObject* value = nullptr;
+    int inherit = 1;
+    if (!PyArg_ParseTuple(args, "sO|i", &name, &value, &inherit)) return nullptr;
+    const OvAttr::Attribute child = AttributeFromValue(value);
+    if (!child.isValid()) return nullptr;
+    operation(*builder, OvAttr::Platform::StringView(name), child, inherit != 0);
+    return ReturnSelf(self);
+  });
+}
+
+// update and deepUpdate differ only in the builder operation they call.
+template <typename Operation>
+PyObject* MergeGroup(PyObject* self, PyObject* args, Operation operation) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    PyObject* groupObject = nullptr;
+    if (!PyArg_ParseTuple(args, "O", &groupObject)) return nullptr;
+    OvAttr::Attribute attribute = AttributeFromPyObject(groupObject);
+    if (!attribute.isValid()) {
+      PyErr_SetString(PyExc_TypeError, "Requires a string and an attr");
+      return nullptr;
+    }
+    // Not tested here: an attribute of another kind gives an invalid view, which the library
+    // merges as nothing.
+    const OvAttr::GroupAttribute group(std::move(attribute));
+    operation(*builder, group);
+    return ReturnSelf(self);
+  });
+}
+
+void GroupBuilder_dealloc(PyObject* self) {
+  auto* object = reinterpret_cast<PyGroupBuilder*>(self);
+  OvAttr::GroupBuilder* builder = object->builder;
+  object->builder = nullptr;
+  delete builder;
+  Py_TYPE(self)->tp_free(self);
+}
+
+// Keywords are accepted and ignored: the mode is read from the positional arguments alone.
+int GroupBuilder_init(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
+  int mode = OvAttr::GroupBuilder::BuilderModeNormal;
+  if (!PyArg_ParseTuple(args, "|i", &mode)) return -1;
+  return GuardCpp(-1, [&]() -> int {
+    // Any int reaches the library, which treats unknown modes as normal.
+    auto fresh = std::make_unique<OvAttr::GroupBuilder>(
+        static_cast<OvAttr::GroupBuilder::BuilderMode>(mode));
+    auto* object = reinterpret_cast<PyGroupBuilder*>(self);
+    // A second __init__ replaces the builder; the old one goes only once the new one exists.
+    std::unique_ptr<OvAttr::GroupBuilder> previous(object->builder);
+    object->builder = fresh.release();
+    return 0;
+  });
+}
+
+PyObject* GroupBuilder_set(PyObject* self, PyObject* args) {
+  return SetChild(
+      self, args,
+      [](OvAttr::GroupBuilder& builder, OvAttr::Platform::StringView name,
+         const OvAttr::Attribute& child, bool inherit) { builder.set(name, child, inherit); });
+}
+
+PyObject* GroupBuilder_setWithUniqueName(PyObject* self, PyObject* args) {
+  return SetChild(self, args,
+                  [](OvAttr::GroupBuilder& builder, OvAttr::Platform::StringView name,
+                     const OvAttr::Attribute& child,
+                     bool inherit) { builder.setWithUniqueName(name, child, inherit); });
+}
+
+PyObject* GroupBuilder_delete(PyObject* self, PyObject* args) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    const char* name = nullptr;
+    if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
+    builder->del(OvAttr::Platform::StringView(name));
+    return ReturnSelf(self);
+  });
+}
+
+PyObject* GroupBuilder_update(PyObject* self, PyObject* args) {
+  return MergeGroup(self, args,
+                    [](OvAttr::GroupBuilder& builder, const OvAttr::GroupAttribute& group) {
+                      builder.update(group);
+                    });
+}
+
+PyObject* GroupBuilder_deepUpdate(PyObject* self, PyObject* args) {
+  return MergeGroup(self, args,
+                    [](OvAttr::GroupBuilder& builder, const OvAttr::GroupAttribute& group) {
+                      builder.deepUpdate(group);
+                    });
+}
+
+PyObject* GroupBuilder_reserve(PyObject* self, PyObject* args) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    PY_LONG_LONG count = 0;
+    if (!PyArg_ParseTuple(args, "L", &count)) return nullptr;
+    builder->reserve(count);
+    return ReturnSelf(self);
+  });
+}
+
+// The builder lives on after build: what it keeps is the library's rule for the mode.
+PyObject* GroupBuilder_build(PyObject* self, PyObject* args) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    int mode = OvAttr::GroupBuilder::BuildAndFlush;
+    if (!PyArg_ParseTuple(args, "|i", &mode)) return nullptr;
+    const OvAttr::GroupAttribute group =
+        builder->build(static_cast<OvAttr::GroupBuilder::BuilderBuildMode>(mode));
+    return PyAttributeFromAttribute(group);
+  });
+}
+
+PyObject* GroupBuilder_setGroupInherit(PyObject* self, PyObject* args) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    int flag = 1;
+    if (!PyArg_ParseTuple(args, "i", &flag)) return nullptr;
+    builder->setGroupInherit(flag != 0);
+    return ReturnSelf(self);
+  });
+}
+
+PyObject* GroupBuilder_sort(PyObject* self, PyObject* /*unused*/) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
+    builder->sort();
+    return ReturnSelf(self);
+  });
+}
+
+PyMethodDef kGroupBuilderMethods[] = {
+    {"set", GroupBuilder_set, METH_VARARGS, ""},
+    {"setWithUniqueName", GroupBuilder_setWithUniqueName, METH_VARARGS, ""},
+    {"delete", GroupBuilder_delete, METH_VARARGS, ""},
+    {"update", GroupBuilder_update, METH_VARARGS, ""},
+    {"deepUpdate", GroupBuilder_deepUpdate, METH_VARARGS, ""},
+    {"reserve", GroupBuilder_reserve, METH_VARARGS, ""},
+    {"build", GroupBuilder_build, METH_VARARGS, ""},
+    {"setGroupInherit", GroupBuilder_setGroupInherit, METH_VARARGS, ""},
+    {"sort", GroupBuilder_sort, METH_NOARGS, ""},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+// The listing keeps one slot a line, zeros included.
+// clang-format off
 PyTypeObject PyGroupBuilder_Type = {
     PyVarObject_HEAD_INIT(nullptr, 0)
     "PyOvAttribute.GroupBuilder", /* tp_name */
     sizeof(PyGroupBuilder), /* tp_basicsize */
     0, /* tp_itemsize */
-    nullptr, /* tp_dealloc */
+    GroupBuilder_dealloc, /* tp_dealloc */
     nullptr, /* tp_print */
     nullptr, /* tp_getattr */
     nullptr, /* tp_setattr */
@@ -32,7 +253,7 @@ PyTypeObject PyGroupBuilder_Type = {
     0, /* tp_weaklistoffset */
     nullptr, /* tp_iter */
     nullptr, /* tp_iternext */
-    nullptr, /* tp_methods */
+    kGroupBuilderMethods, /* tp_methods */
     nullptr, /* tp_members */
     nullptr, /* tp_getset */
     nullptr, /* tp_base */
@@ -40,7 +261,7 @@ PyTypeObject PyGroupBuilder_Type = {
     nullptr, /* tp_descr_get */
     nullptr, /* tp_descr_set */
     0, /* tp_dictoffset */
-    nullptr, /* tp_init */
+    GroupBuilder_init, /* tp_init */
     nullptr, /* tp_alloc */
     nullptr, /* tp_new */
     nullptr, /* tp_free */
@@ -53,5 +274,6 @@ PyTypeObject PyGroupBuilder_Type = {
     nullptr, /* tp_del */
     0, /* tp_version_tag */
 };
+// clang-format on
 
 }  // namespace Tessark::PyOvAttribute::v1
