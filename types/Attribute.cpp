@@ -1,24 +1,210 @@
-// STUB: placeholder type object, to be replaced by the real implementation.
+// PyOvAttribute.Attribute: the abstract root of the attribute types. Every attribute object
+// gets its deallocator, comparison, hashing, serialisation and writePython from here.
+
+#include <stdexcept>
+#include <vector>
 
 #include "module/Internal.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
+namespace {
+
+// Objects made by __new__ alone, or emptied by an abstract initialiser, hold no value; the
+// methods refuse them instead of answering for a value that is not there. Borrows self.
+bool CheckHeldAttribute(PyObject* self) {
+  if (HeldAttribute(self).isValid()) return true;
+  PyErr_SetString(PyExc_TypeError, "Invalid attr");
+  return false;
+}
+
+// Run by writePython with _theAttr and _theFile bound; the result reads back through the
+// OvAttribute package.
+constexpr char kWritePythonScript[] =
+    "_theFile.write('OvAttribute.%s(%s, %s)' % "
+    "(_theAttr.__class__.__name__,repr(_theAttr.getSamples()),repr(_theAttr.getTupleSize())))";
+
+// ---- Slots ----------------------------------------------------------------------------------
+
+void Attribute_dealloc(PyObject* self) {
+  auto* obj = reinterpret_cast<PyAttribute*>(self);
+  OvAttr::Attribute* attr = obj->attr;
+  obj->attr = nullptr;
+  delete attr;
+  Py_TYPE(self)->tp_free(self);
+}
+
+// Only the kinds below can be made from Python. Calling this on a live object (as
+// Attribute.__init__(x)) drops its handle, which leaves it an object without a value rather
+// than leaking the handle.
+int Attribute_init(PyObject* self, PyObject* /*args*/, PyObject* /*kwds*/) {
+  auto* obj = reinterpret_cast<PyAttribute*>(self);
+  OvAttr::Attribute* old = obj->attr;
+  obj->attr = nullptr;
+  delete old;
+  PyErr_SetString(PyExc_TypeError, "Cannot construct abstract Attribute directly.");
+  return -1;
+}
+
+// Equal exactly when the first words of the attribute hashes are equal, whatever the Python
+// types; an object without a value compares as the invalid handle.
+int Attribute_compare(PyObject* self, PyObject* other) {
+  const int isAttribute =
+      PyObject_IsInstance(other, reinterpret_cast<PyObject*>(&PyAttribute_Type));
+  if (isAttribute <= 0) return -1;  // with the error of PyObject_IsInstance, if any
+  return GuardCpp(-1, [&] {
+    const uint64_t mine = HeldAttribute(self).getHash().first;
+    const uint64_t theirs = HeldAttribute(other).getHash().first;
+    return mine < theirs ? -1 : (mine > theirs ? 1 : 0);
+  });
+}
+
+long Attribute_hash(PyObject* self) {
+  return GuardCpp(-1L, [&] {
+    // The low 32 bits, sign-extended, so that hashes agree between 32- and 64-bit interpreters.
+    const auto low =
+        static_cast<int32_t>(static_cast<uint32_t>(HeldAttribute(self).getHash().first));
+    const long hash = low;
+    return hash == -1 ? -2L : hash;
+  });
+}
+
+// ---- Methods --------------------------------------------------------------------------------
+
+// Returns a new reference.
+PyObject* Attribute_getXML(PyObject* self, PyObject* /*unused*/) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!CheckHeldAttribute(self)) return nullptr;
+    const std::string text = HeldAttribute(self).getXML();
+    return PyString_FromString(text.c_str());
+  });
+}
+
+// Static. Returns a new reference.
+PyObject* Attribute_parseXML(PyObject* /*unused*/, PyObject* args) {
+  const char* text = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &text)) return nullptr;
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    OvAttr::Attribute parsed;
+    try {
+      parsed = OvAttr::Attribute::parseXML(text);
+    } catch (const std::runtime_error&) {
+      PyErr_SetString(PyExc_ValueError, "Given string is not valid OvAttribute XML");
+      return nullptr;
+    }
+    return PyAttributeFromAttribute(parsed);
+  });
+}
+
+// Static. Borrows the data object for the length of the call. Returns a new reference.
+PyObject* Attribute_parseBinary(PyObject* /*unused*/, PyObject* args) {
+  PyObject* data = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &data)) return nullptr;
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    const char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyByteArray_Check(data)) {
+      bytes = PyByteArray_AsString(data);
+      size = PyByteArray_Size(data);
+    } else if (PyString_Check(data)) {
+      bytes = PyString_AsString(data);
+      size = PyString_Size(data);
+    } else {
+      PyErr_SetString(PyExc_TypeError, "parseBinary argument must be a PyByteArray or PyString.");
+      return nullptr;
+    }
+    const OvAttr::Attribute parsed =
+        OvAttr::Attribute::parseBinary(bytes, size < 0 ? 0 : static_cast<size_t>(size));
+    if (!parsed.isValid()) {
+      PyErr_SetString(PyExc_TypeError,
+                      "binary representation does not parse to a valid OvAttribute");
+      return nullptr;
+    }
+    return PyAttributeFromAttribute(parsed);
+  });
+}
+
+// Returns a new reference: a bytearray, so that NUL bytes survive.
+PyObject* Attribute_getBinary(PyObject* self, PyObject* /*unused*/) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!CheckHeldAttribute(self)) return nullptr;
+    std::vector<char> bytes;
+    HeldAttribute(self).getBinary(bytes);
+    if (bytes.empty()) {
+      PyErr_SetString(PyExc_TypeError, "could not getBinary representation of OvAttribute");
+      return nullptr;
+    }
+    return PyByteArray_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+  });
+}
+
+// Returns a new reference.
+PyObject* Attribute_getHash(PyObject* self, PyObject* /*unused*/) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!CheckHeldAttribute(self)) return nullptr;
+    const std::string text = HeldAttribute(self).getHash().str();
+    return PyString_FromString(text.c_str());
+  });
+}
+
+// Returns a new reference: an int, or a long when the word does not fit one; never negative.
+PyObject* Attribute_getHash64(PyObject* self, PyObject* /*unused*/) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!CheckHeldAttribute(self)) return nullptr;
+    return PyInt_FromSize_t(static_cast<size_t>(HeldAttribute(self).getHash().first));
+  });
+}
+
+// Borrows the file object; the temporary globals hold their own references to it and to self
+// while the script runs. Returns a new reference.
+PyObject* Attribute_writePython(PyObject* self, PyObject* args) {
+  PyObject* file = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &file)) return nullptr;
+  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+  if (!builtins) {
+    PyErr_SetString(PyExc_SystemError, "no builtins to run writePython with");
+    return nullptr;
+  }
+  const PyRef globals = PyRef::steal(PyDict_New());
+  if (!globals) return nullptr;
+  if (PyDict_SetItemString(globals.get(), "_theAttr", self) < 0 ||
+      PyDict_SetItemString(globals.get(), "_theFile", file) < 0 ||
+      PyDict_SetItemString(globals.get(), "__builtins__", builtins) < 0) {
+    return nullptr;
+  }
+  return PyRun_StringFlags(kWritePythonScript, Py_file_input, globals.get(), globals.get(),
+                           nullptr);
+}
+
+PyMethodDef Attribute_methods[] = {
+    {"getXML", Attribute_getXML, METH_NOARGS, ""},
+    {"parseXML", Attribute_parseXML, METH_VARARGS | METH_STATIC, ""},
+    {"parseBinary", Attribute_parseBinary, METH_VARARGS | METH_STATIC, ""},
+    {"getBinary", Attribute_getBinary, METH_NOARGS, ""},
+    {"getHash", Attribute_getHash, METH_NOARGS, ""},
+    {"getHash64", Attribute_getHash64, METH_NOARGS, ""},
+    {"writePython", Attribute_writePython, METH_VARARGS, ""},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+// clang-format off
 PyTypeObject PyAttribute_Type = {
     PyVarObject_HEAD_INIT(nullptr, 0)
     "PyOvAttribute.Attribute", /* tp_name */
     sizeof(PyAttribute), /* tp_basicsize */
     0, /* tp_itemsize */
-    nullptr, /* tp_dealloc */
+    Attribute_dealloc, /* tp_dealloc */
     nullptr, /* tp_print */
     nullptr, /* tp_getattr */
     nullptr, /* tp_setattr */
-    nullptr, /* tp_compare */
+    Attribute_compare, /* tp_compare */
     nullptr, /* tp_repr */
     nullptr, /* tp_as_number */
     nullptr, /* tp_as_sequence */
     nullptr, /* tp_as_mapping */
-    nullptr, /* tp_hash */
+    Attribute_hash, /* tp_hash */
     nullptr, /* tp_call */
     nullptr, /* tp_str */
     nullptr, /* tp_getattro */
@@ -32,7 +218,7 @@ PyTypeObject PyAttribute_Type = {
     0, /* tp_weaklistoffset */
     nullptr, /* tp_iter */
     nullptr, /* tp_iternext */
-    nullptr, /* tp_methods */
+    Attribute_methods, /* tp_methods */
     nullptr, /* tp_members */
     nullptr, /* tp_getset */
     nullptr, /* tp_base */
@@ -40,9 +226,9 @@ PyTypeObject PyAttribute_Type = {
     nullptr, /* tp_descr_get */
     nullptr, /* tp_descr_set */
     0, /* tp_dictoffset */
-    nullptr, /* tp_init */
+    Attribute_init, /* tp_init */
     nullptr, /* tp_alloc */
-    nullptr, /* tp_new */
+    nullptr, /* tp_new: PyType_GenericNew, set by initPyOvAttribute */
     nullptr, /* tp_free */
     nullptr, /* tp_is_gc */
     nullptr, /* tp_bases */
@@ -53,5 +239,6 @@ PyTypeObject PyAttribute_Type = {
     nullptr, /* tp_del */
     0, /* tp_version_tag */
 };
+// clang-format on
 
 }  // namespace Tessark::PyOvAttribute::v1

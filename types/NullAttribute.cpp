@@ -1,9 +1,37 @@
-// STUB: placeholder type object, to be replaced by the real implementation.
+// PyOvAttribute.NullAttribute: the attribute of no value.
+
+#include <memory>
 
 #include "module/Internal.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
+namespace {
+
+// ---- Slots ----------------------------------------------------------------------------------
+
+// Every argument is accepted and ignored, so that code handing the same arguments to every
+// attribute type works for the null one too.
+int NullAttribute_init(PyObject* self, PyObject* /*args*/, PyObject* /*kwds*/) {
+  return GuardCpp(-1, [&] {
+    auto handle = std::make_unique<OvAttr::Attribute>();
+    *handle = OvAttr::NullAttribute();
+    auto* obj = reinterpret_cast<PyAttribute*>(self);
+    // A second __init__ replaces the handle; the old one is released only once the new one is
+    // in place.
+    std::unique_ptr<OvAttr::Attribute> old(obj->attr);
+    obj->attr = handle.release();
+    return 0;
+  });
+}
+
+PyMethodDef NullAttribute_methods[] = {
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+// clang-format off
 PyTypeObject PyNullAttribute_Type = {
     PyVarObject_HEAD_INIT(nullptr, 0)
     "PyOvAttribute.NullAttribute", /* tp_name */
@@ -32,7 +60,7 @@ PyTypeObject PyNullAttribute_Type = {
     0, /* tp_weaklistoffset */
     nullptr, /* tp_iter */
     nullptr, /* tp_iternext */
-    nullptr, /* tp_methods */
+    NullAttribute_methods, /* tp_methods */
     nullptr, /* tp_members */
     nullptr, /* tp_getset */
     &PyAttribute_Type, /* tp_base */
@@ -40,7 +68,7 @@ PyTypeObject PyNullAttribute_Type = {
     nullptr, /* tp_descr_get */
     nullptr, /* tp_descr_set */
     0, /* tp_dictoffset */
-    nullptr, /* tp_init */
+    NullAttribute_init, /* tp_init */
     nullptr, /* tp_alloc */
     nullptr, /* tp_new */
     nullptr, /* tp_free */
@@ -53,5 +81,6 @@ PyTypeObject PyNullAttribute_Type = {
     nullptr, /* tp_del */
     0, /* tp_version_tag */
 };
+// clang-format on
 
 }  // namespace Tessark::PyOvAttribute::v1
