@@ -1,0 +1,129 @@
+// _ovattr_testext: a test-only extension module that drives PyOvAttribute's exported functions
+// from outside, the way another compiled module would: it sees only the public header and the
+// library's, and links against the module's shared object.
+
+#include <Python.h>
+
+#include <exception>
+
+#include "PyOvAttribute/PyOvAttribute.h"
+#include "Tessark/OvAttribute/Testing.h"
+
+namespace {
+
+namespace OvAttr = ::Tessark::internal::OvAttribute;
+namespace PyOv = ::Tessark::PyOvAttribute::v1;
+
+// Library exceptions must not cross into the interpreter from here either.
+template <typename Body>
+PyObject* Guard(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "unknown C++ exception");
+  }
+  return nullptr;
+}
+
+// wrap_invalid() -> PyAttributeFromAttribute of an invalid handle.
+PyObject* testext_wrap_invalid(PyObject* /*self*/, PyObject* /*unused*/) {
+  return Guard([] { return PyOv::PyAttributeFromAttribute(OvAttr::Attribute()); });
+}
+
+// wrap_tag(tag) -> PyAttributeFromAttribute of a valid handle whose kind tag is `tag`.
+PyObject* testext_wrap_tag(PyObject* /*self*/, PyObject* args) {
+  int tag = 0;
+  if (!PyArg_ParseTuple(args, "i", &tag)) return nullptr;
+  return Guard([&] {
+    const OvAttr::Attribute attribute = OvAttr::testing::MakeAttributeWithTypeTag(tag);
+    return PyOv::PyAttributeFromAttribute(attribute);
+  });
+}
+
+// unwrap(obj) -> (valid, error_pending): what AttributeFromPyObject gives for obj, and whether
+// it left a Python error set (which is then cleared, so that it cannot leak into the caller).
+PyObject* testext_unwrap(PyObject* /*self*/, PyObject* args) {
+  PyObject* obj = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &obj)) return nullptr;
+  return Guard([&] {
+    const OvAttr::Attribute attribute = PyOv::AttributeFromPyObject(obj);
+    const bool pending = PyErr_Occurred() != nullptr;
+    PyErr_Clear();
+    return Py_BuildValue("(NN)", PyBool_FromLong(attribute.isValid()), PyBool_FromLong(pending));
+  });
+}
+
+// type_tag(obj) -> getType() of the handle AttributeFromPyObject gives (-1 when invalid).
+PyObject* testext_type_tag(PyObject* /*self*/, PyObject* args) {
+  PyObject* obj = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &obj)) return nullptr;
+  return Guard([&] {
+    return PyInt_FromLong(static_cast<long>(PyOv::AttributeFromPyObject(obj).getType()));
+  });
+}
+
+// rewrap(obj) -> PyAttributeFromAttribute(AttributeFromPyObject(obj)).
+PyObject* testext_rewrap(PyObject* /*self*/, PyObject* args) {
+  PyObject* obj = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &obj)) return nullptr;
+  return Guard([&] { return PyOv::PyAttributeFromAttribute(PyOv::AttributeFromPyObject(obj)); });
+}
+
+// const_vector(obj, time) -> PyConstVectorFromDataAttribute of obj's handle viewed as data
+// (an invalid view for groups, null attributes and non-attributes).
+PyObject* testext_const_vector(PyObject* /*self*/, PyObject* args) {
+  PyObject* obj = nullptr;
+  float time = 0.0f;
+  if (!PyArg_ParseTuple(args, "Of", &obj, &time)) return nullptr;
+  return Guard([&] {
+    const OvAttr::DataAttribute data(PyOv::AttributeFromPyObject(obj));
+    return PyOv::PyConstVectorFromDataAttribute(data, time);
+  });
+}
+
+// compare_slot(a, b) -> the tp_compare slot of a's type called directly on (a, b), so that a
+// foreign right operand, which the interpreter never hands to it, can be tried.
+PyObject* testext_compare_slot(PyObject* /*self*/, PyObject* args) {
+  PyObject* a = nullptr;
+  PyObject* b = nullptr;
+  if (!PyArg_ParseTuple(args, "OO", &a, &b)) return nullptr;
+  cmpfunc compare = Py_TYPE(a)->tp_compare;
+  if (!compare) {
+    PyErr_SetString(PyExc_TypeError, "type has no tp_compare");
+    return nullptr;
+  }
+  const int result = compare(a, b);
+  if (PyErr_Occurred()) return nullptr;
+  return PyInt_FromLong(result);
+}
+
+// dummy_export() -> the value of the exported _tessark_dummy_dll_export.
+PyObject* testext_dummy_export(PyObject* /*self*/, PyObject* /*unused*/) {
+  return PyInt_FromLong(PyOv::_tessark_dummy_dll_export);
+}
+
+PyMethodDef testext_methods[] = {
+    {"wrap_invalid", testext_wrap_invalid, METH_NOARGS, ""},
+    {"wrap_tag", testext_wrap_tag, METH_VARARGS, ""},
+    {"unwrap", testext_unwrap, METH_VARARGS, ""},
+    {"type_tag", testext_type_tag, METH_VARARGS, ""},
+    {"rewrap", testext_rewrap, METH_VARARGS, ""},
+    {"const_vector", testext_const_vector, METH_VARARGS, ""},
+    {"compare_slot", testext_compare_slot, METH_VARARGS, ""},
+    {"dummy_export", testext_dummy_export, METH_NOARGS, ""},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+// The build hides every symbol, and PyMODINIT_FUNC carries no export attribute in 2.7.
+extern "C" __attribute__((visibility("default"))) void init_ovattr_testext() {
+  // Importing PyOvAttribute readies its types before any object of them is made here.
+  PyObject* pyOvAttribute = PyImport_ImportModule("PyOvAttribute");
+  if (!pyOvAttribute) return;
+  Py_DECREF(pyOvAttribute);
+  Py_InitModule4("_ovattr_testext", testext_methods, "Drives PyOvAttribute's exported functions.",
+                 nullptr, PYTHON_API_VERSION);
+}
