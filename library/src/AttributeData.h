@@ -1,0 +1,105 @@
+// The shared block behind every attribute handle, and the library-internal ways to make one.
+// Not installed: only the library's own sources (and its white-box tests) see this layout.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "Tessark/OvAttribute/Attribute.h"
+
+namespace Tessark::internal::OvAttribute::detail {
+
+// What a block really holds. It equals the reported type tag except for the blocks of
+// testing::MakeAttributeWithTypeTag, which report any tag over null storage; every reader
+// dispatches on this, so an odd tag can never make code read storage that is not there.
+enum class Storage : uint8_t { kNull, kInt, kFloat, kDouble, kString, kGroup };
+
+// One child of a group block. `name` points into the block's name bytes (not NUL-terminated,
+// NULs allowed); the block owns one reference to `attribute`, which is never null.
+struct GroupChild {
+  const char* name;
+  size_t nameSize;
+  AttributeData* attribute;
+};
+
+// One immutable attribute value: header, sample times, values and (for strings and groups)
+// their bytes, all in one malloc'd block.
+//
+// Data layout: [header][times: float x sampleCount][pad to 8][values][string bytes].
+// Values are sampleCount rows of valueCount elements, sample after sample in ascending time.
+// Strings: the values are a `const char*` table into the string bytes, which hold every string
+// NUL-terminated in table order (so the bytes alone, given the count, determine the strings;
+// the hash relies on that).
+// Group layout: [header][GroupChild x childCount][size_t order x childCount][name bytes].
+struct AttributeData {
+  // Increments are relaxed: a new reference is always made from an existing one, which keeps
+  // the block alive, and nothing is published through the count. The decrement is acq_rel so
+  // that every thread's reads of the block happen before the final release frees it.
+  std::atomic<uint64_t> refCount;
+  int32_t typeTag;
+  Storage storage;
+  bool immortal;      // never counted, never freed (the shared null block)
+  bool groupInherit;  // groups only
+  // The hash is computed at most a few times (racing first users compute the same words) and
+  // published with release on hashReady; readers acquire it before reading the words.
+  std::atomic<uint32_t> hashReady;
+  std::atomic<uint64_t> hashFirst;
+  std::atomic<uint64_t> hashSecond;
+  int64_t tupleSize;
+  int64_t valueCount;   // per sample
+  int64_t sampleCount;  // data: number of samples
+  int64_t childCount;   // groups: number of children
+  const float* times;
+  // Data: sampleCount * valueCount elements (int32_t, float, double or const char*).
+  // Groups: the GroupChild array.
+  const void* values;
+  // Groups: child indices ordered by name, byte-wise, stable (so the first of equal names
+  // comes first).
+  const size_t* nameOrder;
+  size_t stringBytes;  // strings: size of the string bytes; groups: size of the name bytes
+};
+
+inline void retain(AttributeData* data) noexcept {
+  if (data && !data->immortal) data->refCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Drops one reference; the last one frees the block and, without recursion, every child block
+// whose last reference it held.
+void release(AttributeData* data) noexcept;
+
+// The cached 128-bit hash, computed on first use (children first, without recursion).
+Hash hashOf(AttributeData* data);
+
+inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
+  return data->storage == Storage::kGroup ? static_cast<const GroupChild*>(data->values) : nullptr;
+}
+inline std::string_view childName(const GroupChild& child) noexcept {
+  return {child.nameSize ? child.name : "", child.nameSize};
+}
+
+// The shared null block.
+AttributeData* nullData() noexcept;
+
+// A new data block (one reference) of `sampleCount` samples at `times` (already ascending,
+// NaN last), sample i holding `valueCount` values at rows[i]. A null row, or null `rows`,
+// holds zeros (empty strings); a null string is "". Counts below 0 are 0. Throws
+// std::bad_alloc or std::length_error when the sizes do not fit.
+template <typename T>
+AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
+                            int64_t valueCount, int64_t tupleSize);
+
+// A child for newGroupData: a name and a block that the new group retains.
+struct GroupChildInput {
+  std::string_view name;
+  AttributeData* attribute;  // null children are skipped
+};
+
+// A new group block (one reference) with the children in the order given.
+AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit);
+
+// Index of the first child named exactly `name`, or -1. O(log children).
+int64_t findChild(const AttributeData* group, std::string_view name) noexcept;
+
+}  // namespace Tessark::internal::OvAttribute::detail

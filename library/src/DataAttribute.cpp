@@ -1,0 +1,340 @@
+// Data attributes: construction of the blocks, sample lookup, typed access.
+
+#include "Tessark/OvAttribute/DataAttribute.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <numeric>
+#include <stdexcept>
+#include <vector>
+
+#include "AttributeData.h"
+
+namespace Tessark::internal::OvAttribute {
+
+namespace detail {
+
+namespace {
+
+template <typename T>
+constexpr Storage kStorageOf = Storage::kNull;
+template <>
+constexpr Storage kStorageOf<int32_t> = Storage::kInt;
+template <>
+constexpr Storage kStorageOf<float> = Storage::kFloat;
+template <>
+constexpr Storage kStorageOf<double> = Storage::kDouble;
+template <>
+constexpr Storage kStorageOf<const char*> = Storage::kString;
+
+size_t checkedMul(size_t a, size_t b) {
+  size_t r;
+  if (__builtin_mul_overflow(a, b, &r)) throw std::length_error("attribute too large");
+  return r;
+}
+
+size_t checkedAdd(size_t a, size_t b) {
+  size_t r;
+  if (__builtin_add_overflow(a, b, &r)) throw std::length_error("attribute too large");
+  return r;
+}
+
+constexpr size_t alignUp8(size_t n) { return (n + 7) & ~size_t{7}; }
+
+// Ascending times with NaN last; equal times (and -0.0 against 0.0) keep their order.
+bool timeBefore(float a, float b) { return !std::isnan(a) && (std::isnan(b) || a < b); }
+
+// Calls the caller's release function once when construction ends, whether it succeeds or
+// throws: the caller handed its data over either way.
+class ReleaseGuard {
+ public:
+  ReleaseGuard(void* context, FreeOwnedDataFunc func) : m_context(context), m_func(func) {}
+  ~ReleaseGuard() {
+    if (m_func) m_func(m_context);
+  }
+  ReleaseGuard(const ReleaseGuard&) = delete;
+  ReleaseGuard& operator=(const ReleaseGuard&) = delete;
+
+ private:
+  void* m_context;
+  FreeOwnedDataFunc m_func;
+};
+
+}  // namespace
+
+template <typename T>
+AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
+                            int64_t valueCount, int64_t tupleSize) {
+  constexpr bool kIsString = std::is_same_v<T, const char*>;
+  if (sampleCount < 0) sampleCount = 0;
+  if (valueCount < 0) valueCount = 0;
+  const size_t samples = static_cast<size_t>(sampleCount);
+  const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
+
+  size_t stringBytes = 0;
+  if constexpr (kIsString) {
+    stringBytes = total;  // the NULs
+    if (rows) {
+      for (size_t i = 0; i < samples; ++i) {
+        if (!rows[i]) continue;
+        for (int64_t j = 0; j < valueCount; ++j)
+          if (const char* s = rows[i][j]) stringBytes = checkedAdd(stringBytes, std::strlen(s));
+      }
+    }
+  }
+
+  const size_t timesOffset = alignUp8(sizeof(AttributeData));
+  const size_t valuesOffset = alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
+  const size_t bytesOffset = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
+  const size_t blockSize = checkedAdd(bytesOffset, stringBytes);
+
+  char* memory = static_cast<char*>(std::malloc(blockSize));
+  if (!memory) throw std::bad_alloc();
+  auto* timesOut = reinterpret_cast<float*>(memory + timesOffset);
+  T* valuesOut = reinterpret_cast<T*>(memory + valuesOffset);
+  auto* data =
+      new (memory) AttributeData{{1},           static_cast<int32_t>(DataKindTraits<T>::kType),
+                                 kStorageOf<T>, false,
+                                 false,         {0},
+                                 {0},           {0},
+                                 tupleSize,     valueCount,
+                                 sampleCount,   0,
+                                 timesOut,      valuesOut,
+                                 nullptr,       stringBytes};
+
+  if (times && samples)
+    std::memcpy(timesOut, times, samples * sizeof(float));
+  else
+    std::fill(timesOut, timesOut + samples, 0.0f);
+
+  if constexpr (kIsString) {
+    char* cursor = memory + bytesOffset;
+    for (size_t i = 0; i < samples; ++i) {
+      const char* const* row = rows ? rows[i] : nullptr;
+      for (int64_t j = 0; j < valueCount; ++j) {
+        const char* s = row ? row[j] : nullptr;
+        size_t n = s ? std::strlen(s) : 0;
+        if (n) std::memcpy(cursor, s, n);
+        cursor[n] = '\0';
+        *valuesOut++ = cursor;
+        cursor += n + 1;
+      }
+    }
+  } else {
+    const size_t rowBytes = static_cast<size_t>(valueCount) * sizeof(T);
+    for (size_t i = 0; i < samples; ++i) {
+      const T* row = rows ? rows[i] : nullptr;
+      if (rowBytes == 0) break;
+      if (row)
+        std::memcpy(valuesOut + i * valueCount, row, rowBytes);
+      else
+        std::memset(valuesOut + i * valueCount, 0, rowBytes);
+    }
+  }
+  return data;
+}
+
+template AttributeData* newTypedData<int32_t>(const float*, int64_t, const int32_t* const*, int64_t,
+                                              int64_t);
+template AttributeData* newTypedData<float>(const float*, int64_t, const float* const*, int64_t,
+                                            int64_t);
+template AttributeData* newTypedData<double>(const float*, int64_t, const double* const*, int64_t,
+                                             int64_t);
+template AttributeData* newTypedData<const char*>(const float*, int64_t, const char* const* const*,
+                                                  int64_t, int64_t);
+
+}  // namespace detail
+
+namespace {
+
+bool isDataType(AttributeType type) { return type >= kAttrTypeInt && type <= kAttrTypeString; }
+
+// Number of leading non-NaN times (NaN times are stored last).
+int64_t orderedTimeCount(const detail::AttributeData* data) {
+  const float* begin = data->times;
+  const float* end = begin + data->sampleCount;
+  return std::partition_point(begin, end, [](float t) { return !std::isnan(t); }) - begin;
+}
+
+}  // namespace
+
+// ---- DataAttribute ----
+
+DataAttribute::DataAttribute(const Attribute& attribute) noexcept {
+  if (isDataType(attribute.getType())) {
+    m_data = attribute._data();
+    detail::retain(m_data);
+  }
+}
+
+DataAttribute::DataAttribute(Attribute&& attribute) noexcept {
+  if (isDataType(attribute.getType())) {
+    m_data = attribute._data();
+    detail::retain(m_data);
+    attribute = Attribute();
+  }
+}
+
+int64_t DataAttribute::getTupleSize() const noexcept { return m_data ? m_data->tupleSize : 0; }
+
+int64_t DataAttribute::getNumberOfValues() const noexcept {
+  return m_data ? m_data->valueCount : 0;
+}
+
+int64_t DataAttribute::getNumberOfTuples() const noexcept {
+  if (!m_data || m_data->tupleSize <= 0) return 0;
+  return m_data->valueCount / m_data->tupleSize;
+}
+
+int64_t DataAttribute::getNumberOfTimeSamples() const noexcept {
+  return m_data ? m_data->sampleCount : 0;
+}
+
+float DataAttribute::getSampleTime(int64_t index) const noexcept {
+  if (!m_data || index < 0 || index >= m_data->sampleCount) return 0.0f;
+  return m_data->times[index];
+}
+
+bool DataAttribute::getBoundingSampleTimes(float* low, float* high, float time) const noexcept {
+  if (!m_data || m_data->sampleCount <= 0 || std::isnan(time)) return false;
+  const float* times = m_data->times;
+  int64_t ordered = orderedTimeCount(m_data);
+  float lo, hi;
+  if (ordered == 0) {  // every time is NaN: nothing to bound with but the first
+    lo = hi = times[0];
+  } else if (time <= times[0]) {
+    lo = hi = times[0];
+  } else if (time >= times[ordered - 1]) {
+    lo = hi = times[ordered - 1];
+  } else {
+    const float* at = std::lower_bound(times, times + ordered, time);
+    if (*at == time) {
+      lo = hi = *at;
+    } else {
+      lo = at[-1];
+      hi = *at;
+    }
+  }
+  if (low) *low = lo;
+  if (high) *high = hi;
+  return true;
+}
+
+int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
+  if (!m_data || m_data->sampleCount <= 0) return -1;
+  if (std::isnan(time)) return 0;
+  const float* times = m_data->times;
+  int64_t ordered = orderedTimeCount(m_data);
+  if (ordered == 0) return 0;
+  int64_t at = std::lower_bound(times, times + ordered, time) - times;
+  if (at == 0) return 0;
+  if (at == ordered) return ordered - 1;
+  if (times[at] == time) return at;
+  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
+  double before = static_cast<double>(time) - times[at - 1];
+  double after = static_cast<double>(times[at]) - time;
+  return after < before ? at : at - 1;
+}
+
+// ---- TypedDataAttribute ----
+
+template <typename T>
+TypedDataAttribute<T>::TypedDataAttribute(T value) {
+  if constexpr (std::is_same_v<T, const char*>) {
+    if (!value) value = "";
+  }
+  const float time = 0.0f;
+  const T* row = &value;
+  m_data = detail::newTypedData<T>(&time, 1, &row, 1, 1);
+}
+
+template <typename T>
+TypedDataAttribute<T>::TypedDataAttribute(const T* values, int64_t count, int64_t tupleSize,
+                                          void* context, FreeOwnedDataFunc releaseContext) {
+  detail::ReleaseGuard guard(context, releaseContext);
+  const float time = 0.0f;
+  m_data = detail::newTypedData<T>(&time, 1, &values, count < 0 ? 0 : count, tupleSize);
+}
+
+template <typename T>
+TypedDataAttribute<T>::TypedDataAttribute(const float* times, int64_t timeCount,
+                                          const T* const* sampleValues, int64_t valueCount,
+                                          int64_t tupleSize, void* context,
+                                          FreeOwnedDataFunc releaseContext) {
+  detail::ReleaseGuard guard(context, releaseContext);
+  if (!times || timeCount < 0) timeCount = 0;
+  if (valueCount < 0) valueCount = 0;
+  bool sorted = true;
+  for (int64_t i = 1; i < timeCount && sorted; ++i)
+    sorted = !detail::timeBefore(times[i], times[i - 1]);
+  if (sorted) {
+    m_data = detail::newTypedData<T>(times, timeCount, sampleValues, valueCount, tupleSize);
+    return;
+  }
+  std::vector<int64_t> order(static_cast<size_t>(timeCount));
+  std::iota(order.begin(), order.end(), int64_t{0});
+  std::stable_sort(order.begin(), order.end(), [times](int64_t a, int64_t b) {
+    return detail::timeBefore(times[a], times[b]);
+  });
+  std::vector<float> sortedTimes(order.size());
+  std::vector<const T*> sortedRows(order.size(), nullptr);
+  for (size_t i = 0; i < order.size(); ++i) {
+    sortedTimes[i] = times[order[i]];
+    if (sampleValues) sortedRows[i] = sampleValues[order[i]];
+  }
+  m_data = detail::newTypedData<T>(sortedTimes.data(), timeCount, sortedRows.data(), valueCount,
+                                   tupleSize);
+}
+
+template <typename T>
+TypedDataAttribute<T>::TypedDataAttribute(const Attribute& attribute) noexcept {
+  if (attribute.getType() == kType) {
+    m_data = attribute._data();
+    detail::retain(m_data);
+  }
+}
+
+template <typename T>
+TypedDataAttribute<T>::TypedDataAttribute(Attribute&& attribute) noexcept {
+  if (attribute.getType() == kType) {
+    m_data = attribute._data();
+    detail::retain(m_data);
+    attribute = Attribute();
+  }
+}
+
+template <typename T>
+ConstVector<T> TypedDataAttribute<T>::getSample(int64_t index) const noexcept {
+  if (!m_data || index < 0 || index >= m_data->sampleCount || !m_data->values)
+    return ConstVector<T>();
+  const T* values = static_cast<const T*>(m_data->values) + index * m_data->valueCount;
+  return ConstVector<T>(*this, values, m_data->valueCount);
+}
+
+template <typename T>
+ConstVector<T> TypedDataAttribute<T>::getNearestSample(float time) const noexcept {
+  return getSample(getNearestSampleIndex(time));
+}
+
+template <typename T>
+typename TypedDataAttribute<T>::ValueType TypedDataAttribute<T>::getValue(ValueType defaultValue,
+                                                                          bool throwOnError) const {
+  int64_t index = getNearestSampleIndex(0.0f);
+  if (index < 0 || m_data->valueCount <= 0 || !m_data->values) {
+    if (throwOnError)
+      throw std::runtime_error(m_data ? "getValue: the attribute has no value"
+                                      : "getValue: the attribute is invalid");
+    return defaultValue;
+  }
+  return ValueType(static_cast<const T*>(m_data->values)[index * m_data->valueCount]);
+}
+
+template class TypedDataAttribute<int32_t>;
+template class TypedDataAttribute<float>;
+template class TypedDataAttribute<double>;
+template class TypedDataAttribute<const char*>;
+
+}  // namespace Tessark::internal::OvAttribute

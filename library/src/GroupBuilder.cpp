@@ -1,0 +1,363 @@
+// GroupBuilder: named children kept in order, with an index from name to position, and child
+// groups reached through dotted paths kept open as nested builders until build.
+
+#include "Tessark/OvAttribute/GroupBuilder.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "AttributeData.h"
+
+namespace Tessark::internal::OvAttribute {
+
+namespace detail {
+
+class GroupBuilderImpl {
+ public:
+  struct Entry {
+    // On the heap so that the index's keys, which view it, survive moves of the entry.
+    // Null marks an entry deleted but not yet compacted away.
+    std::unique_ptr<std::string> name;
+    Attribute attribute;  // the child, unless `sub` is set
+    // A child group opened for editing by a path or a deep update: editing it through a
+    // nested builder makes many sets under one group cost O(1) each, not a rebuild each.
+    std::unique_ptr<GroupBuilderImpl> sub;
+  };
+
+  explicit GroupBuilderImpl(bool strict) : m_strict(strict) {}
+  GroupBuilderImpl(const GroupBuilderImpl&) = delete;
+  GroupBuilderImpl& operator=(const GroupBuilderImpl&) = delete;
+  // Nested builders can be as deep as the longest path: tear them down from a work list.
+  ~GroupBuilderImpl() {
+    std::vector<std::unique_ptr<GroupBuilderImpl>> pending;
+    takeSubs(&pending);
+    while (!pending.empty()) {
+      std::unique_ptr<GroupBuilderImpl> next = std::move(pending.back());
+      pending.pop_back();
+      next->takeSubs(&pending);
+    }
+  }
+
+  void set(std::string_view name, const Attribute& attribute, bool groupInherit) {
+    if (!attribute.isValid() || !validName(name)) return;
+    std::string_view last;
+    GroupBuilderImpl* parent = walk(name, true, groupInherit, &last);
+    parent->setLocal(last, attribute);
+  }
+
+  void setWithUniqueName(std::string_view name, const Attribute& attribute, bool groupInherit) {
+    if (!attribute.isValid() || !validName(name)) return;
+    std::string_view last;
+    GroupBuilderImpl* parent = walk(name, true, groupInherit, &last);
+    if (!parent->find(last)) {
+      parent->setLocal(last, attribute);
+      return;
+    }
+    // The next suffix to try per base name: only a deletion can free a smaller one, and a
+    // deletion forgets these, so many collisions on one name cost O(1) each.
+    uint64_t& next = parent->m_uniqueHint[std::string(last)];
+    if (next == 0) next = 1;
+    std::string candidate;
+    for (;; ++next) {
+      candidate.assign(last);
+      candidate += std::to_string(next);
+      if (!parent->find(candidate)) break;
+    }
+    ++next;
+    parent->setLocal(candidate, attribute);
+  }
+
+  void del(std::string_view name) {
+    if (name.empty()) return;
+    std::string_view last;
+    if (GroupBuilderImpl* parent = walk(name, false, true, &last)) parent->delLocal(last);
+  }
+
+  void update(const GroupAttribute& group) {
+    for (int64_t i = 0, n = group.getNumberOfChildren(); i < n; ++i)
+      set(group.getChildNameView(i).view(), group.getChildByIndex(i), true);
+  }
+
+  void deepUpdate(const GroupAttribute& group) {
+    struct Frame {
+      GroupBuilderImpl* builder;
+      GroupAttribute source;
+      int64_t next;
+    };
+    std::vector<Frame> stack;
+    stack.push_back({this, group, 0});
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      if (frame.next >= frame.source.getNumberOfChildren()) {
+        stack.pop_back();
+        continue;
+      }
+      const int64_t i = frame.next++;
+      GroupBuilderImpl* builder = frame.builder;
+      std::string_view name = frame.source.getChildNameView(i).view();
+      Attribute child = frame.source.getChildByIndex(i);
+      if (child.getType() == kAttrTypeGroup && builder->validName(name)) {
+        std::string_view last;
+        GroupBuilderImpl* parent = builder->walk(name, false, true, &last);
+        Entry* existing = parent ? parent->find(last) : nullptr;
+        if (existing && (existing->sub || existing->attribute.getType() == kAttrTypeGroup)) {
+          GroupBuilderImpl* merged = parent->open(*existing, true, false);
+          stack.push_back({merged, GroupAttribute(std::move(child)), 0});  // `frame` dies here
+          continue;
+        }
+      }
+      builder->set(name, child, true);
+    }
+  }
+
+  void reserve(int64_t count) {
+    if (count <= 0) return;
+    // A hint only: a huge count must not turn into an allocation failure.
+    size_t n = static_cast<size_t>(std::min<int64_t>(count, int64_t{1} << 20));
+    try {
+      m_entries.reserve(n);
+      m_index.reserve(n);
+    } catch (...) {
+    }
+  }
+
+  void setGroupInherit(bool groupInherit) { m_inherit = groupInherit; }
+
+  void sort() {
+    compact();
+    std::stable_sort(m_entries.begin(), m_entries.end(),
+                     [](const Entry& a, const Entry& b) { return *a.name < *b.name; });
+    reindex();
+  }
+
+  Attribute build() {
+    // Nested builders first (post-order, explicit stack); each leaves its group in m_built
+    // for its parent to take.
+    std::vector<std::pair<GroupBuilderImpl*, size_t>> stack;
+    stack.emplace_back(this, 0);
+    std::vector<GroupChildInput> inputs;
+    while (!stack.empty()) {
+      GroupBuilderImpl* builder = stack.back().first;
+      size_t& next = stack.back().second;
+      GroupBuilderImpl* descend = nullptr;
+      while (next < builder->m_entries.size()) {
+        Entry& entry = builder->m_entries[next++];
+        if (entry.name && entry.sub) {
+          descend = entry.sub.get();
+          break;
+        }
+      }
+      if (descend) {
+        stack.emplace_back(descend, 0);  // `next` dies here
+        continue;
+      }
+      inputs.clear();
+      inputs.reserve(builder->m_entries.size() - builder->m_dead);
+      for (const Entry& entry : builder->m_entries) {
+        if (!entry.name) continue;
+        AttributeData* data = entry.sub ? entry.sub->m_built._data() : entry.attribute._data();
+        inputs.push_back({*entry.name, data});
+      }
+      builder->m_built = Attribute(newGroupData(inputs.data(), inputs.size(), builder->m_inherit));
+      for (Entry& entry : builder->m_entries)
+        if (entry.sub) entry.sub->m_built = Attribute();
+      stack.pop_back();
+    }
+    return std::move(m_built);
+  }
+
+  void clear() {
+    m_index.clear();
+    m_entries.clear();
+    m_dead = 0;
+    m_uniqueHint.clear();
+    m_inherit = true;
+  }
+
+ private:
+  Entry* find(std::string_view name) {
+    auto it = m_index.find(name);
+    return it == m_index.end() ? nullptr : &m_entries[it->second];
+  }
+
+  // Empty names are ignored; in normal mode so is a path with an empty step ("a..b", ".a").
+  bool validName(std::string_view name) const {
+    if (name.empty()) return false;
+    if (m_strict) return true;
+    return name.front() != '.' && name.back() != '.' && name.find("..") == std::string_view::npos;
+  }
+
+  Entry& append(std::string_view name) {
+    Entry entry;
+    entry.name = std::make_unique<std::string>(name);
+    m_entries.push_back(std::move(entry));
+    Entry& added = m_entries.back();
+    m_index.emplace(std::string_view(*added.name), m_entries.size() - 1);
+    return added;
+  }
+
+  void setLocal(std::string_view name, const Attribute& attribute) {
+    Entry* entry = find(name);
+    if (!entry) entry = &append(name);
+    entry->sub.reset();
+    entry->attribute = attribute;
+  }
+
+  void delLocal(std::string_view name) {
+    auto it = m_index.find(name);
+    if (it == m_index.end()) return;
+    Entry& entry = m_entries[it->second];
+    m_index.erase(it);
+    entry.name.reset();
+    entry.attribute = Attribute();
+    entry.sub.reset();
+    ++m_dead;
+    m_uniqueHint.clear();
+    if (m_dead > 16 && m_dead * 2 > m_entries.size()) compact();
+  }
+
+  void compact() {
+    if (m_dead == 0) return;
+    m_entries.erase(
+        std::remove_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return !e.name; }),
+        m_entries.end());
+    m_dead = 0;
+    reindex();
+  }
+
+  void reindex() {
+    m_index.clear();
+    for (size_t i = 0; i < m_entries.size(); ++i)
+      if (m_entries[i].name) m_index.emplace(std::string_view(*m_entries[i].name), i);
+  }
+
+  void takeSubs(std::vector<std::unique_ptr<GroupBuilderImpl>>* pending) {
+    for (Entry& entry : m_entries)
+      if (entry.sub) pending->push_back(std::move(entry.sub));
+  }
+
+  // The nested builder of child `entry`: its open one, or one opened on its group (same
+  // children, same inherit flag). A child that is not a group is replaced by a new, empty one
+  // with `groupInherit` when `create`; otherwise there is none.
+  GroupBuilderImpl* open(Entry& entry, bool groupInherit, bool create) {
+    if (entry.sub) return entry.sub.get();
+    GroupAttribute group(entry.attribute);
+    if (!group.isValid() && !create) return nullptr;
+    auto sub = std::make_unique<GroupBuilderImpl>(m_strict);
+    if (group.isValid()) {
+      sub->m_inherit = group.getGroupInherit();
+      int64_t n = group.getNumberOfChildren();
+      sub->reserve(n);
+      for (int64_t i = 0; i < n; ++i)
+        sub->setLocal(group.getChildNameView(i).view(), group.getChildByIndex(i));
+    } else {
+      sub->m_inherit = groupInherit;
+    }
+    entry.attribute = Attribute();
+    entry.sub = std::move(sub);
+    return entry.sub.get();
+  }
+
+  // The builder that holds the last step of `name`, with that step in `last`. In strict mode
+  // that is this builder and the whole name. In normal mode each step before a dot names a
+  // child group, made (when `create`) if missing or not a group; without `create`, null when
+  // the path does not lead through groups.
+  GroupBuilderImpl* walk(std::string_view name, bool create, bool groupInherit,
+                         std::string_view* last) {
+    GroupBuilderImpl* builder = this;
+    if (!m_strict) {
+      size_t dot;
+      while ((dot = name.find('.')) != std::string_view::npos) {
+        std::string_view head = name.substr(0, dot);
+        name.remove_prefix(dot + 1);
+        Entry* entry = builder->find(head);
+        if (!entry) {
+          if (!create) return nullptr;
+          entry = &builder->append(head);
+        }
+        builder = builder->open(*entry, groupInherit, create);
+        if (!builder) return nullptr;
+      }
+    }
+    *last = name;
+    return builder;
+  }
+
+  bool m_strict;
+  bool m_inherit = true;
+  std::vector<Entry> m_entries;
+  std::unordered_map<std::string_view, size_t> m_index;  // live entries: name -> position
+  size_t m_dead = 0;                                     // deleted entries not yet compacted
+  std::unordered_map<std::string, uint64_t> m_uniqueHint;
+  Attribute m_built;  // scratch of build()
+};
+
+}  // namespace detail
+
+GroupBuilder::GroupBuilder(BuilderMode mode)
+    : m_impl(std::make_unique<detail::GroupBuilderImpl>(mode == BuilderModeStrict)) {}
+GroupBuilder::GroupBuilder(GroupBuilder&&) noexcept = default;
+GroupBuilder& GroupBuilder::operator=(GroupBuilder&&) noexcept = default;
+GroupBuilder::~GroupBuilder() = default;
+
+// A moved-from builder starts over as an empty normal-mode builder rather than crash.
+#define OVATTR_BUILDER_IMPL() \
+  (m_impl ? *m_impl : *(m_impl = std::make_unique<detail::GroupBuilderImpl>(false)))
+
+GroupBuilder& GroupBuilder::set(Platform::StringView name, const Attribute& attribute,
+                                bool groupInherit) {
+  OVATTR_BUILDER_IMPL().set(name.view(), attribute, groupInherit);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, const Attribute& attribute,
+                                              bool groupInherit) {
+  OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), attribute, groupInherit);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::del(Platform::StringView name) {
+  OVATTR_BUILDER_IMPL().del(name.view());
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::update(const GroupAttribute& group) {
+  OVATTR_BUILDER_IMPL().update(group);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::deepUpdate(const GroupAttribute& group) {
+  if (group.isValid()) OVATTR_BUILDER_IMPL().deepUpdate(group);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::reserve(int64_t childCount) {
+  OVATTR_BUILDER_IMPL().reserve(childCount);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::setGroupInherit(bool groupInherit) {
+  OVATTR_BUILDER_IMPL().setGroupInherit(groupInherit);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::sort() {
+  OVATTR_BUILDER_IMPL().sort();
+  return *this;
+}
+
+GroupAttribute GroupBuilder::build(BuilderBuildMode mode) {
+  detail::GroupBuilderImpl& impl = OVATTR_BUILDER_IMPL();
+  GroupAttribute group(impl.build());
+  if (mode != BuildAndRetain) impl.clear();
+  return group;
+}
+
+#undef OVATTR_BUILDER_IMPL
+
+}  // namespace Tessark::internal::OvAttribute
