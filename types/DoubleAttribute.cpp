@@ -1,9 +1,11 @@
-// STUB: placeholder type object, to be replaced by the real implementation.
+// PyOvAttribute.DoubleAttribute: data attributes of 64-bit doubles. Construction and reads are the
+// typed code of TypedAttribute.h, instantiated here for OvAttr::DoubleAttribute.
 
-#include "module/Internal.h"
+#include "types/TypedAttribute.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
+// clang-format off
 PyTypeObject PyDoubleAttribute_Type = {
     PyVarObject_HEAD_INIT(nullptr, 0)
     "PyOvAttribute.DoubleAttribute", /* tp_name */
@@ -32,7 +34,7 @@ PyTypeObject PyDoubleAttribute_Type = {
     0, /* tp_weaklistoffset */
     nullptr, /* tp_iter */
     nullptr, /* tp_iternext */
-    nullptr, /* tp_methods */
+    kTypedAttributeMethods<OvAttr::DoubleAttribute>, /* tp_methods */
     nullptr, /* tp_members */
     nullptr, /* tp_getset */
     &PyDataAttribute_Type, /* tp_base */
@@ -40,7 +42,7 @@ PyTypeObject PyDoubleAttribute_Type = {
     nullptr, /* tp_descr_get */
     nullptr, /* tp_descr_set */
     0, /* tp_dictoffset */
-    nullptr, /* tp_init */
+    InitTypedAttribute<OvAttr::DoubleAttribute>, /* tp_init */
     nullptr, /* tp_alloc */
     nullptr, /* tp_new */
     nullptr, /* tp_free */
@@ -53,5 +55,6 @@ PyTypeObject PyDoubleAttribute_Type = {
     nullptr, /* tp_del */
     0, /* tp_version_tag */
 };
+// clang-format on
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -1,9 +1,12 @@
-// STUB: placeholder type object, to be replaced by the real implementation.
+// PyOvAttribute.StringAttribute: data attributes of strings, each ending at its first NUL.
+// Construction and reads are the typed code of TypedAttribute.h, instantiated here for
+// OvAttr::StringAttribute.
 
-#include "module/Internal.h"
+#include "types/TypedAttribute.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
+// clang-format off
 PyTypeObject PyStringAttribute_Type = {
     PyVarObject_HEAD_INIT(nullptr, 0)
     "PyOvAttribute.StringAttribute", /* tp_name */
@@ -32,7 +35,7 @@ PyTypeObject PyStringAttribute_Type = {
     0, /* tp_weaklistoffset */
     nullptr, /* tp_iter */
     nullptr, /* tp_iternext */
-    nullptr, /* tp_methods */
+    kTypedAttributeMethods<OvAttr::StringAttribute>, /* tp_methods */
     nullptr, /* tp_members */
     nullptr, /* tp_getset */
     &PyDataAttribute_Type, /* tp_base */
@@ -40,7 +43,7 @@ PyTypeObject PyStringAttribute_Type = {
     nullptr, /* tp_descr_get */
     nullptr, /* tp_descr_set */
     0, /* tp_dictoffset */
-    nullptr, /* tp_init */
+    InitTypedAttribute<OvAttr::StringAttribute>, /* tp_init */
     nullptr, /* tp_alloc */
     nullptr, /* tp_new */
     nullptr, /* tp_free */
@@ -53,5 +56,6 @@ PyTypeObject PyStringAttribute_Type = {
     nullptr, /* tp_del */
     0, /* tp_version_tag */
 };
+// clang-format on
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -1,0 +1,413 @@
+// The code of IntAttribute, FloatAttribute, DoubleAttribute and StringAttribute, written once
+// over the library class C: the initialiser with its collectors, the read methods and their
+// method table. Each kind's source instantiates it by naming its class in its type object.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "module/Internal.h"
+#include "types/TypedConversions.h"
+
+namespace Tessark::PyOvAttribute::v1 {
+
+// The trait table: everything in which the four kinds differ.
+template <typename C>
+struct TypedKind;
+
+template <>
+struct TypedKind<OvAttr::IntAttribute> {
+  static constexpr const char* kNoFormMessage = "Requires an int, dict or sequence";
+  static Conversion convert(PyObject* obj, int32_t* slot) { return IntFromPyObject(obj, slot); }
+  // The common case of a list of plain ints, without a call or any Python code; false leaves
+  // the item to convert().
+  static bool convertFast(PyObject* item, int32_t* slot) noexcept {
+    if (!PyInt_CheckExact(item)) return false;
+    const long value = PyInt_AS_LONG(item);
+    if (value < INT32_MIN || value > INT32_MAX) return false;
+    *slot = static_cast<int32_t>(value);
+    return true;
+  }
+  static int32_t builtInDefault() { return 0; }
+  static Conversion convertDefault(PyObject* obj, int32_t* value) {
+    return IntFromPyObject(obj, value);
+  }
+  static PyObject* fromValue(const int32_t& value) { return PyObjectFromInt(value); }
+};
+
+// Float and double differ only in the width of the slot.
+template <typename T, Conversion (*Convert)(PyObject*, T*), PyObject* (*FromValue)(const T&)>
+struct FloatingKind {
+  static constexpr const char* kNoFormMessage = "Requires an float, dict or sequence";
+  static Conversion convert(PyObject* obj, T* slot) { return Convert(obj, slot); }
+  // Exact floats and ints convert without Python code; an int goes through double exactly as
+  // PyNumber_Float would take it.
+  static bool convertFast(PyObject* item, T* slot) noexcept {
+    double value;
+    if (PyFloat_CheckExact(item)) {
+      value = PyFloat_AS_DOUBLE(item);
+    } else if (PyInt_CheckExact(item)) {
+      value = static_cast<double>(PyInt_AS_LONG(item));
+    } else {
+      return false;
+    }
+    if constexpr (std::is_same_v<T, float>) {
+      *slot = NarrowToFloat(value);
+    } else {
+      *slot = value;
+    }
+    return true;
+  }
+  static T builtInDefault() { return 0; }
+  static Conversion convertDefault(PyObject* obj, T* value) { return Convert(obj, value); }
+  static PyObject* fromValue(const T& value) { return FromValue(value); }
+};
+
+template <>
+struct TypedKind<OvAttr::FloatAttribute>
+    : FloatingKind<float, FloatFromPyObject, PyObjectFromFloat> {};
+
+template <>
+struct TypedKind<OvAttr::DoubleAttribute>
+    : FloatingKind<double, DoubleFromPyObject, PyObjectFromDouble> {};
+
+template <>
+struct TypedKind<OvAttr::StringAttribute> {
+  static constexpr const char* kNoFormMessage = "Requires a string, dict or sequence";
+  static Conversion convert(PyObject* obj, const char** slot) {
+    return StringFromPyObject(obj, slot);
+  }
+  static bool convertFast(PyObject* item, const char** slot) noexcept {
+    if (!PyString_CheckExact(item)) return false;
+    *slot = PyString_AS_STRING(item);
+    return true;
+  }
+  static std::string builtInDefault() { return std::string(); }
+  // The default is copied up to its first NUL, so the object need not outlive the call.
+  static Conversion convertDefault(PyObject* obj, std::string* value) {
+    const char* text = nullptr;
+    const Conversion result = StringFromPyObject(obj, &text);
+    if (result == Conversion::kDone) *value = text;
+    return result;
+  }
+  static PyObject* fromValue(const std::string& value) { return PyObjectFromString(value); }
+};
+
+template <typename C>
+using Element = typename C::value_type;
+
+// Samples of the dictionary form by 32-bit time, ascending.
+template <typename T>
+using SampleMap = std::map<float, std::vector<T>>;
+
+// Appends the converted items of `fast` (a list or tuple from PySequence_Fast) to `values`.
+// What was appended before a failure stays; the caller discards it. kRefused for an item the
+// kind does not take; kFailed with the error set when an item's own conversion raised, or
+// when that conversion (Python code of the item) changed the size of the list being read.
+template <typename C>
+Conversion AppendFastSequence(PyObject* fast, std::vector<Element<C>>& values) {
+  using Kind = TypedKind<C>;
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(fast);
+  const size_t first = values.size();
+  values.resize(first + static_cast<size_t>(count));
+  Element<C>* out = values.data() + first;
+  PyObject** items = PySequence_Fast_ITEMS(fast);
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (Kind::convertFast(items[i], &out[i])) continue;
+    // The slow conversion can run the item's own Python code, which may drop the item from
+    // the list or resize it: hold the item, and re-read the list afterwards.
+    PyRef item = PyRef::newRef(items[i]);
+    const Conversion result = Kind::convert(item.get(), &out[i]);
+    if (result != Conversion::kDone) return result;
+    if (PySequence_Fast_GET_SIZE(fast) != count) {
+      PyErr_SetString(PyExc_RuntimeError, "sequence changed size during conversion");
+      return Conversion::kFailed;
+    }
+    items = PySequence_Fast_ITEMS(fast);
+  }
+  return Conversion::kDone;
+}
+
+// Appends the converted items of `sequence` to `values`. A str is refused (never read as
+// characters), as is anything PySequence_Check refuses; a sequence whose items cannot be read
+// fails with the error of reading it. The list or tuple read is appended to `keepAlive`: for
+// strings it can hold the only references to the str objects whose buffers `values` points
+// into, so it must live until the library has copied them. Borrows sequence.
+template <typename C>
+Conversion VectorFromPySequence(PyObject* sequence, std::vector<Element<C>>& values,
+                                std::vector<PyRef>& keepAlive) {
+  if (PyString_Check(sequence) || !PySequence_Check(sequence)) return Conversion::kRefused;
+  PyRef fast = PyRef::steal(PySequence_Fast(sequence, "not a sequence"));
+  if (!fast) return Conversion::kFailed;
+  keepAlive.push_back(std::move(fast));
+  return AppendFastSequence<C>(keepAlive.back().get(), values);
+}
+
+// Fills `samples` from a dictionary of time: sequence. Keys are numbers rounded to 32-bit
+// times; keys that round to one time share its sample, their values appended in iteration
+// order. kRefused (the kind's TypeError) for an empty dictionary, a key that is not a number,
+// a value that is a str or no sequence, an item the kind refuses, or samples of unequal
+// length; kFailed with the error set when a conversion raised or the dictionary changed size.
+//
+// All Python code runs first (a key's __float__, the iteration of a value that is not a list
+// or tuple), then the values are read: string items are then borrowed only once nothing can
+// run any more that could free them. The sequences read are appended to `keepAlive`, as for
+// VectorFromPySequence. Borrows dictionary.
+template <typename C>
+Conversion SampleMapFromPyDict(PyObject* dictionary, SampleMap<Element<C>>& samples,
+                               std::vector<PyRef>& keepAlive) {
+  if (!PyDict_Check(dictionary)) return Conversion::kRefused;
+  const Py_ssize_t size = PyDict_Size(dictionary);
+  std::vector<std::pair<float, PyObject*>> entries;  // the sequences are owned by keepAlive
+  entries.reserve(static_cast<size_t>(size));
+  keepAlive.reserve(keepAlive.size() + static_cast<size_t>(size));
+  Py_ssize_t position = 0;
+  PyObject* borrowedKey = nullptr;
+  PyObject* borrowedValue = nullptr;
+  while (PyDict_Next(dictionary, &position, &borrowedKey, &borrowedValue)) {
+    // Held, since the conversions below may run code that removes them from the dictionary.
+    PyRef key = PyRef::newRef(borrowedKey);
+    PyRef value = PyRef::newRef(borrowedValue);
+    float time = 0.0f;
+    const Conversion result = SampleTimeFromPyObject(key.get(), &time);
+    if (result != Conversion::kDone) return result;
+    if (PyString_Check(value.get()) || !PySequence_Check(value.get())) {
+      return Conversion::kRefused;
+    }
+    PyRef fast = PyRef::steal(PySequence_Fast(value.get(), "not a sequence"));
+    if (!fast) return Conversion::kFailed;
+    if (PyDict_Size(dictionary) != size) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+      return Conversion::kFailed;
+    }
+    entries.emplace_back(time, fast.get());
+    keepAlive.push_back(std::move(fast));
+  }
+  if (entries.empty()) return Conversion::kRefused;
+  for (const auto& [time, fast] : entries) {
+    const Conversion result = AppendFastSequence<C>(fast, samples[time]);
+    if (result != Conversion::kDone) return result;
+  }
+  const size_t valueCount = samples.begin()->second.size();
+  for (const auto& entry : samples) {
+    if (entry.second.size() != valueCount) return Conversion::kRefused;
+  }
+  return Conversion::kDone;
+}
+
+// The arrays of the library's time-sampled constructor, in ascending time order. The pointers
+// point into `samples`, which must outlive their use; a sample without values gives null.
+template <typename T>
+void FlattenSampleMap(const SampleMap<T>& samples, std::vector<float>& times,
+                      std::vector<const T*>& samplePointers, int64_t& valueCount) {
+  times.reserve(samples.size());
+  samplePointers.reserve(samples.size());
+  for (const auto& [time, values] : samples) {
+    times.push_back(time);
+    samplePointers.push_back(values.empty() ? nullptr : values.data());
+    valueCount = static_cast<int64_t>(values.size());
+  }
+}
+
+// Stores `built` as the object's handle. Only called once every conversion has succeeded.
+inline int StoreBuiltAttribute(PyAttribute* object, OvAttr::Attribute&& built) {
+  auto handle = std::make_unique<OvAttr::Attribute>();
+  *handle = std::move(built);
+  // Python code run by a conversion may have called __init__ on this object again; its
+  // result is replaced, not leaked.
+  std::unique_ptr<OvAttr::Attribute> replaced(object->attr);
+  object->attr = handle.release();
+  return 0;
+}
+
+// The one-sample constructor of the kind: numbers take a context and release function (none
+// here, so the library copies before it returns), strings do not.
+template <typename C>
+C MakeFromValues(const Element<C>* values, int64_t count, int64_t tupleSize) {
+  if constexpr (std::is_same_v<Element<C>, const char*>) {
+    return C(values, count, tupleSize);
+  } else {
+    return C(values, count, tupleSize, nullptr, nullptr);
+  }
+}
+
+// tp_init of the four kinds: IntAttribute(attrdata, tupleSize=1) and the like. `attrdata` is
+// one value, a dictionary of time: sequence, or a sequence. On failure the object holds no
+// handle, even if it held one before.
+template <typename C>
+int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
+  using Kind = TypedKind<C>;
+  using T = Element<C>;
+  auto* object = reinterpret_cast<PyAttribute*>(self);
+  // A repeated __init__ gives the object a new value: the old handle goes now, not at exit.
+  std::unique_ptr<OvAttr::Attribute> previous(object->attr);
+  object->attr = nullptr;
+  previous.reset();
+
+  return GuardCppOrNoMemory(-1, [&]() -> int {
+    static const char* keywords[] = {"attrdata", "tupleSize", nullptr};
+    PyObject* attrdata = nullptr;
+    PY_LONG_LONG tupleSize = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "O|L", const_cast<char**>(keywords), &attrdata,
+                                     &tupleSize)) {
+      return -1;
+    }
+
+    T scalar{};
+    switch (Kind::convert(attrdata, &scalar)) {
+      case Conversion::kDone:
+        return StoreBuiltAttribute(object, C(scalar));
+      case Conversion::kRefused:
+        break;
+      case Conversion::kFailed: {
+        // An object that is a number and a sequence at once (an old-style instance, an array
+        // type) may fail as a number yet read fine as a sequence. The checks run with the
+        // error put aside, since they may call Python code.
+        PyObject* type = nullptr;
+        PyObject* value = nullptr;
+        PyObject* traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyRef heldType = PyRef::steal(type);
+        PyRef heldValue = PyRef::steal(value);
+        PyRef heldTraceback = PyRef::steal(traceback);
+        if (PyDict_Check(attrdata) || PySequence_Check(attrdata)) break;
+        PyErr_Restore(heldType.release(), heldValue.release(), heldTraceback.release());
+        return -1;
+      }
+    }
+
+    std::vector<PyRef> keepAlive;  // declared first: it must outlive the library call
+    if (PyDict_Check(attrdata)) {
+      SampleMap<T> samples;
+      const Conversion result = SampleMapFromPyDict<C>(attrdata, samples, keepAlive);
+      if (result == Conversion::kFailed) return -1;
+      if (result == Conversion::kDone) {
+        std::vector<float> times;
+        std::vector<const T*> samplePointers;
+        int64_t valueCount = 0;
+        FlattenSampleMap(samples, times, samplePointers, valueCount);
+        return StoreBuiltAttribute(
+            object, C(times.data(), static_cast<int64_t>(times.size()), samplePointers.data(),
+                      valueCount, tupleSize, nullptr, nullptr));
+      }
+    } else if (PySequence_Check(attrdata)) {
+      std::vector<T> values;
+      const Conversion result = VectorFromPySequence<C>(attrdata, values, keepAlive);
+      if (result == Conversion::kFailed) return -1;
+      if (result == Conversion::kDone) {
+        return StoreBuiltAttribute(
+            object,
+            MakeFromValues<C>(values.data(), static_cast<int64_t>(values.size()), tupleSize));
+      }
+    }
+    PyErr_SetString(PyExc_TypeError, Kind::kNoFormMessage);
+    return -1;
+  });
+}
+
+// The error of every typed read method on an object that does not hold an attribute of its
+// kind. Returns null.
+inline PyObject* SetInvalidTypedAttribute() {
+  PyErr_SetString(PyExc_TypeError, "Underyling Attribute is invalid.");
+  return nullptr;
+}
+
+// getData(): the sample nearest to time 0. Returns a new reference.
+template <typename C>
+PyObject* TypedAttribute_getData(PyObject* self, PyObject* /*unused*/) {
+  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+    const C view(HeldAttribute(self));
+    if (!view.isValid()) return SetInvalidTypedAttribute();
+    return PyConstVectorFromDataAttribute(view, 0.0f);
+  });
+}
+
+// getSamples(): {time: ConstVector} over every sample, the keys the 32-bit times widened.
+// Returns a new reference.
+template <typename C>
+PyObject* TypedAttribute_getSamples(PyObject* self, PyObject* /*unused*/) {
+  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+    const C view(HeldAttribute(self));
+    if (!view.isValid()) return SetInvalidTypedAttribute();
+    PyRef samples = PyRef::steal(PyDict_New());
+    if (!samples) return nullptr;
+    const int64_t count = view.getNumberOfTimeSamples();
+    for (int64_t i = 0; i < count; ++i) {
+      const float time = view.getSampleTime(i);
+      PyRef key = PyRef::steal(PyFloat_FromDouble(time));
+      if (!key) return nullptr;
+      PyRef vector = PyRef::steal(PyConstVectorFromDataAttribute(view, time));
+      if (!vector) return nullptr;
+      if (PyDict_SetItem(samples.get(), key.get(), vector.get()) < 0) return nullptr;
+    }
+    return samples.release();
+  });
+}
+
+// getNearestSample(time): the sample nearest to a 32-bit time. Returns a new reference.
+template <typename C>
+PyObject* TypedAttribute_getNearestSample(PyObject* self, PyObject* args) {
+  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+    const C view(HeldAttribute(self));
+    if (!view.isValid()) return SetInvalidTypedAttribute();
+    float time = 0.0f;
+    if (!PyArg_ParseTuple(args, "f", &time)) return nullptr;
+    return PyConstVectorFromDataAttribute(view, time);
+  });
+}
+
+// getValue(defaultValue=<kind's zero>, throwOnError=1): the library's single value, with the
+// default converted like an element. Returns a new reference.
+template <typename C>
+PyObject* GetTypedValue(PyObject* self, PyObject* args, PyObject* kwds) {
+  using Kind = TypedKind<C>;
+  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+    const C view(HeldAttribute(self));
+    if (!view.isValid()) return SetInvalidTypedAttribute();
+    static const char* keywords[] = {"defaultValue", "throwOnError", nullptr};
+    PyObject* defaultObject = nullptr;
+    int throwOnError = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwds, "|Oi", const_cast<char**>(keywords),
+                                     &defaultObject, &throwOnError)) {
+      return nullptr;
+    }
+    typename C::ValueType fallback = Kind::builtInDefault();
+    if (defaultObject != nullptr) {
+      switch (Kind::convertDefault(defaultObject, &fallback)) {
+        case Conversion::kDone:
+          break;
+        case Conversion::kRefused:
+          PyErr_SetString(PyExc_TypeError, "Invalid type provided for default value.");
+          return nullptr;
+        case Conversion::kFailed:
+          return nullptr;
+      }
+    }
+    try {
+      return Kind::fromValue(view.getValue(fallback, throwOnError != 0));
+    } catch (const std::exception& error) {
+      PyErr_SetString(PyExc_RuntimeError, error.what());
+      return nullptr;
+    }
+  });
+}
+
+// The method table of each of the four kinds.
+template <typename C>
+inline PyMethodDef kTypedAttributeMethods[] = {
+    {"getData", TypedAttribute_getData<C>, METH_NOARGS, ""},
+    {"getSamples", TypedAttribute_getSamples<C>, METH_NOARGS, ""},
+    {"getNearestSample", TypedAttribute_getNearestSample<C>, METH_VARARGS, ""},
+    {"getValue", reinterpret_cast<PyCFunction>(GetTypedValue<C>), METH_VARARGS | METH_KEYWORDS, ""},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace Tessark::PyOvAttribute::v1

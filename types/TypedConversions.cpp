@@ -1,0 +1,94 @@
+// Element converters of the typed data attributes.
+
+#include "types/TypedConversions.h"
+
+#include <cmath>
+
+namespace Tessark::PyOvAttribute::v1 {
+
+namespace {
+
+// The number of `obj` as a double through its own conversion, for objects that are not
+// floats. Borrows obj.
+Conversion DoubleThroughNumberFloat(PyObject* obj, double* value) {
+  if (!PyNumber_Check(obj)) return Conversion::kRefused;
+  PyRef asFloat = PyRef::steal(PyNumber_Float(obj));
+  if (!asFloat) return Conversion::kFailed;
+  // PyNumber_Float refuses a __float__ that returns anything but a float (or subclass).
+  *value = PyFloat_AS_DOUBLE(asFloat.get());
+  return Conversion::kDone;
+}
+
+}  // namespace
+
+Conversion IntFromPyObject(PyObject* obj, int32_t* slot) {
+  long value;
+  if (PyInt_Check(obj)) {
+    value = PyInt_AS_LONG(obj);
+  } else if (PyLong_Check(obj)) {
+    value = PyLong_AsLong(obj);
+    if (value == -1 && PyErr_Occurred()) return Conversion::kFailed;
+  } else if (!PyNumber_Check(obj)) {
+    return Conversion::kRefused;
+  } else {
+    PyRef asLong = PyRef::steal(PyNumber_Long(obj));
+    if (!asLong) return Conversion::kFailed;
+    value = PyLong_AsLong(asLong.get());
+    if (value == -1 && PyErr_Occurred()) return Conversion::kFailed;
+  }
+  // A C long is 64 bits wide here, so even a plain int can miss the element type.
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    PyErr_Format(PyExc_OverflowError, "value %ld is outside the 32-bit integer range", value);
+    return Conversion::kFailed;
+  }
+  *slot = static_cast<int32_t>(value);
+  return Conversion::kDone;
+}
+
+Conversion FloatFromPyObject(PyObject* obj, float* slot) {
+  double value;
+  if (PyFloat_Check(obj)) {
+    value = PyFloat_AS_DOUBLE(obj);
+  } else {
+    const Conversion result = DoubleThroughNumberFloat(obj, &value);
+    if (result != Conversion::kDone) return result;
+  }
+  *slot = NarrowToFloat(value);
+  return Conversion::kDone;
+}
+
+Conversion DoubleFromPyObject(PyObject* obj, double* slot) {
+  double value;
+  if (PyFloat_Check(obj)) {
+    value = PyFloat_AS_DOUBLE(obj);
+  } else {
+    const Conversion result = DoubleThroughNumberFloat(obj, &value);
+    if (result != Conversion::kDone) return result;
+  }
+  *slot = value;
+  return Conversion::kDone;
+}
+
+Conversion StringFromPyObject(PyObject* obj, const char** slot) {
+  if (!PyString_Check(obj)) return Conversion::kRefused;
+  *slot = PyString_AS_STRING(obj);
+  return Conversion::kDone;
+}
+
+Conversion SampleTimeFromPyObject(PyObject* key, float* time) {
+  double value;
+  if (PyFloat_Check(key)) {
+    value = PyFloat_AS_DOUBLE(key);
+  } else {
+    const Conversion result = DoubleThroughNumberFloat(key, &value);
+    if (result != Conversion::kDone) return result;
+  }
+  if (std::isnan(value)) {
+    PyErr_SetString(PyExc_ValueError, "sample time cannot be NaN");
+    return Conversion::kFailed;
+  }
+  *time = NarrowToFloat(value);
+  return Conversion::kDone;
+}
+
+}  // namespace Tessark::PyOvAttribute::v1

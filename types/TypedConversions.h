@@ -1,0 +1,74 @@
+// Element converters: one Python object to one value of a typed data attribute. Used by the
+// typed initialisers (every element, and the scalar form) and by getValue for its default.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "module/Internal.h"
+
+namespace Tessark::PyOvAttribute::v1 {
+
+// How a conversion ended. A converter answers kRefused, without a Python error and with the
+// slot untouched, for an object of a kind it does not take, so that the caller can try its
+// next form or report its own message. kFailed means the object was of an accepted kind but
+// its own conversion raised (a complex to int, NaN to int, an __int__ that raises, a value
+// outside 32 bits): the Python error is set and the caller reports that error unchanged, so
+// nothing goes on with a missing value.
+enum class Conversion {
+  kDone,
+  kRefused,
+  kFailed,
+};
+
+// int and subclasses (bool included), long and subclasses, then anything PyNumber_Check
+// accepts through PyNumber_Long (floats truncate toward zero). Values outside the signed
+// 32-bit range fail with OverflowError: narrowing them silently would store another number.
+// Borrows obj.
+Conversion IntFromPyObject(PyObject* obj, int32_t* slot);
+
+// float and subclasses, then anything PyNumber_Check accepts through PyNumber_Float; the
+// double is rounded to the nearest 32-bit float (beyond its range: an infinity). Borrows obj.
+Conversion FloatFromPyObject(PyObject* obj, float* slot);
+
+// As FloatFromPyObject, keeping the double. Borrows obj.
+Conversion DoubleFromPyObject(PyObject* obj, double* slot);
+
+// str and subclasses only (never unicode). The slot receives the object's own buffer, which
+// ends at its first NUL and lives only as long as the object: the caller keeps obj alive
+// while it uses the pointer. Borrows obj.
+Conversion StringFromPyObject(PyObject* obj, const char** slot);
+
+// A sample time from a dictionary key: float and subclasses directly, else anything
+// PyNumber_Check accepts through PyNumber_Float, rounded to the nearest 32-bit float. NaN
+// fails with ValueError, since it has no place among ascending times. Borrows key.
+Conversion SampleTimeFromPyObject(PyObject* key, float* time);
+
+// Rounds to the nearest 32-bit float. On IEEE platforms a double beyond the float range rounds
+// to an infinity of the same sign, like any other rounding, rather than being undefined.
+inline float NarrowToFloat(double value) noexcept {
+  static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
+                "float narrowing relies on IEEE rounding");
+  return static_cast<float>(value);
+}
+
+// As GuardCpp, except that an exhausted allocation becomes the interpreter's MemoryError
+// rather than a RuntimeError: to a script it is the same condition as a failed Python
+// allocation.
+template <typename Result, typename Body>
+Result GuardCppOrNoMemory(Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return failure;
+  } catch (...) {
+    SetPyErrFromCppException();
+    return failure;
+  }
+}
+
+}  // namespace Tessark::PyOvAttribute::v1
