@@ -124,10 +124,11 @@ PyObject* Attribute_parseBinary(PyObject* /*unused*/, PyObject* args) {
   });
 }
 
-// Returns a new reference: a bytearray, so that NUL bytes survive.
+// Returns a new reference: a bytearray, so that NUL bytes survive. An object without a value
+// needs no test of its own: the library writes nothing for the invalid handle, which is
+// reported like any representation that cannot be made.
 PyObject* Attribute_getBinary(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!CheckHeldAttribute(self)) return nullptr;
     std::vector<char> bytes;
     HeldAttribute(self).getBinary(bytes);
     if (bytes.empty()) {
