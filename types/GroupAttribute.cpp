@@ -34,6 +34,27 @@ PyObject* ChildNameString(const OvAttr::GroupAttribute& group, int64_t index) {
   return PyString_FromStringAndSize(data, static_cast<Py_ssize_t>(length));
 }
 
+// Parses the one "s" argument of getChildByName. A NUL-free str is read directly, since the
+// general parser is a noticeable part of a lookup; anything else goes through the parser, so
+// conversions and errors stay exactly its own. Borrows args.
+bool ParseNameArgument(PyObject* args, OvAttr::Platform::StringView* name) {
+  if (PyTuple_GET_SIZE(args) == 1) {
+    PyObject* nameObject = PyTuple_GET_ITEM(args, 0);
+    if (PyString_Check(nameObject)) {
+      const char* data = PyString_AS_STRING(nameObject);
+      const size_t size = static_cast<size_t>(PyString_GET_SIZE(nameObject));
+      if (!std::memchr(data, '\0', size)) {
+        *name = OvAttr::Platform::StringView(data, size);
+        return true;
+      }
+    }
+  }
+  const char* cName = nullptr;
+  if (!PyArg_ParseTuple(args, "s", &cName)) return false;
+  *name = OvAttr::Platform::StringView(cName);
+  return true;
+}
+
 enum class Feed { kDone, kMalformed, kRaised };
 
 // Sets one child when `name` is a str and `value` an attribute object; false otherwise, with
@@ -148,9 +169,9 @@ PyObject* GroupAttribute_getChildByName(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const OvAttr::GroupAttribute group = GroupView(self);
     if (!group.isValid()) return nullptr;
-    const char* name = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
-    return PyAttributeFromAttribute(group.getChildByName(OvAttr::Platform::StringView(name)));
+    OvAttr::Platform::StringView name;
+    if (!ParseNameArgument(args, &name)) return nullptr;
+    return PyAttributeFromAttribute(group.getChildByName(name));
   });
 }
 

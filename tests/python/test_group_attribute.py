@@ -228,6 +228,16 @@ class GroupAttributeChildAccessTest(unittest.TestCase):
         self.assertEqual(self.group.getChildName(6), "")
         self.assertIsNotNone(self.group.getChildByIndex(5L))
 
+    def test_names_of_every_accepted_string_kind(self):
+        class Name(str):
+            pass
+
+        for name in ("i", Name("i"), u"i"):
+            self.assertEqual(self.group.getChildByName(name), IntAttribute([1, 2]))
+        self.assertIsNone(self.group.getChildByName("i\xff"))
+        with self.assertRaises(UnicodeError):
+            self.group.getChildByName(u"\xe9")
+
     def test_missing_names_give_none(self):
         self.assertIsNone(self.group.getChildByName("missing"))
         self.assertIsNone(self.group.getChildByName(""))

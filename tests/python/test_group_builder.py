@@ -217,6 +217,13 @@ class GroupBuilderSetTest(unittest.TestCase):
         self.assertEqual(self.builder.build().getNumberOfChildren(), 0)
         self.assertEqual(child_names(self.builder.set(u"uni", 1).build()), ["uni"])
 
+        class Name(str):
+            pass
+
+        group = self.builder.set(Name("sub"), 1).setWithUniqueName(Name("sub"), 2, 1).build()
+        self.assertEqual(child_names(group), ["sub", "sub1"])
+        self.assertIs(type(child_names(group)[0]), str)
+
     def test_inherit_flag_reaches_groups_made_by_paths(self):
         for flag, expected in ((0, False), (False, False), (1, True), (2, True), (-1, True)):
             group = GroupBuilder().set("a.b", 1, flag).build()
