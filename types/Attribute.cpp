@@ -54,7 +54,9 @@ int Attribute_compare(PyObject* self, PyObject* other) {
   if (isAttribute <= 0) return -1;  // with the error of PyObject_IsInstance, if any
   return GuardCpp(-1, [&] {
     const uint64_t mine = HeldAttribute(self).getHash().first;
-    const uint64_t theirs = HeldAttribute(other).getHash().first;
+    // PyObject_IsInstance also believes a __class__ attribute, so the layout of `other` is
+    // only trusted after a real type check; anything else compares as the invalid handle.
+    const uint64_t theirs = AttributeFromPyObject(other).getHash().first;
     return mine < theirs ? -1 : (mine > theirs ? 1 : 0);
   });
 }

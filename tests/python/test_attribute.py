@@ -157,6 +157,16 @@ class CompareAndHashTest(RefcountTestCase):
             self.assertEqual(testext.compare_slot(attribute, other), -1)
         self.assertEqual(testext.compare_slot(attribute, MyInt(1)), 0)
 
+    def test_compare_slot_does_not_trust_a_borrowed_class(self):
+        class Impostor(object):
+            __class__ = IntAttribute
+        impostor = Impostor()
+        self.assertTrue(isinstance(impostor, Attribute))
+        attribute = IntAttribute(1)
+        # Compared as the invalid handle, whose first hash word is 0.
+        self.assertEqual(testext.compare_slot(attribute, impostor),
+                         cmp(attribute.getHash64(), 0))
+
     def test_comparison_keeps_reference_counts(self):
         a, b = IntAttribute(1), IntAttribute(2)
         self.callKeepingRefcounts([a, b], cmp, a, b)
