@@ -35,6 +35,14 @@ PyTypeObject* TypeForTag(OvAttr::AttributeType tag) noexcept {
 
 }  // namespace
 
+// Objects of a type that PyType_Ready has not seen crash at their first use (no deallocator,
+// no tp_free yet).
+bool EnsureTypesReady(PyTypeObject* type) {
+  if (PyType_HasFeature(type, Py_TPFLAGS_READY)) return true;
+  const PyRef module = PyRef::steal(PyImport_ImportModule("PyOvAttribute"));
+  return static_cast<bool>(module);
+}
+
 const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept {
   // Objects made by __new__ alone have no handle; answering with one shared invalid handle lets
   // every caller treat them like any other attribute that is not of the kind it needs.
@@ -57,6 +65,7 @@ PyObject* PyAttributeFromAttribute(const OvAttr::Attribute& attribute) {
   // A kind this module has no type for (a newer library's) is answered like an invalid one.
   PyTypeObject* type = TypeForTag(attribute.getType());
   if (!type) Py_RETURN_NONE;
+  if (!EnsureTypesReady(type)) return nullptr;
 
   std::unique_ptr<OvAttr::Attribute> handle(new (std::nothrow) OvAttr::Attribute(attribute));
   if (!handle) return PyErr_NoMemory();

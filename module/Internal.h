@@ -114,6 +114,11 @@ extern PyMethodDef kUtilMethods[];
 // __new__ alone, or left so by a failed initialiser). Borrows self.
 const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept;
 
+// For the exported functions that make objects: another compiled module may call them before
+// any Python code imported PyOvAttribute, when `type` is not readied yet. Imports the module
+// (which readies every type) if needed; false with the import's error set.
+bool EnsureTypesReady(PyTypeObject* type);
+
 // Called only inside a catch-all handler: sets RuntimeError from the exception being handled
 // (its what() text, or "Unknown C++ exception caught.").
 void SetPyErrFromCppException() noexcept;

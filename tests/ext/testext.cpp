@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <cstdlib>
 #include <exception>
 
 #include "PyOvAttribute/PyOvAttribute.h"
@@ -120,10 +121,13 @@ PyMethodDef testext_methods[] = {
 
 // The build hides every symbol, and PyMODINIT_FUNC carries no export attribute in 2.7.
 extern "C" __attribute__((visibility("default"))) void init_ovattr_testext() {
-  // Importing PyOvAttribute readies its types before any object of them is made here.
-  PyObject* pyOvAttribute = PyImport_ImportModule("PyOvAttribute");
-  if (!pyOvAttribute) return;
-  Py_DECREF(pyOvAttribute);
+  // A well-behaved caller imports PyOvAttribute first. OVATTR_TESTEXT_NO_IMPORT leaves that to
+  // the exported functions, to check that they ready the types themselves.
+  if (!std::getenv("OVATTR_TESTEXT_NO_IMPORT")) {
+    PyObject* pyOvAttribute = PyImport_ImportModule("PyOvAttribute");
+    if (!pyOvAttribute) return;
+    Py_DECREF(pyOvAttribute);
+  }
   Py_InitModule4("_ovattr_testext", testext_methods, "Drives PyOvAttribute's exported functions.",
                  nullptr, PYTHON_API_VERSION);
 }

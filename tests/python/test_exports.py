@@ -155,6 +155,21 @@ class PyAttributeFromAttributeTest(RefcountTestCase):
         self.assertEqual(copy.getHash(), expected)
         self.assertEqual(list(copy.getData()), [4, 5, 6])
 
+    def test_types_are_readied_for_a_caller_that_never_imported_the_module(self):
+        script = ("import sys, _ovattr_testext as t\n"
+                  "assert 'PyOvAttribute' not in sys.modules\n"
+                  "a = t.wrap_tag(1)\n"
+                  "assert 'PyOvAttribute' in sys.modules\n"
+                  "hash(a)\n"
+                  "del a\n"
+                  "import PyOvAttribute\n"
+                  "assert type(t.wrap_tag(5)) is PyOvAttribute.GroupAttribute\n")
+        env = dict(os.environ, OVATTR_TESTEXT_NO_IMPORT="1")
+        process = subprocess.Popen([sys.executable, "-c", script], env=env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        output = process.communicate()[0]
+        self.assertEqual(process.returncode, 0, output)
+
     def test_non_attributes_rewrap_to_none(self):
         for obj in (None, 3, GroupBuilder()):
             self.assertIsNone(testext.rewrap(obj))
