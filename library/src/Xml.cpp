@@ -1,11 +1,705 @@
-// STUB: XML serialisation, to be replaced by the real implementation.
+// The XML form of attributes; docs/formats.md has the schema and the escaping rules.
+//
+// Writing appends to one std::string by hand (numbers through std::to_chars, the shortest text
+// that reads back to the same bits); reading lets pugixml build a DOM and then walks it with an
+// explicit stack. Neither direction recurses, so nesting depth costs heap, not thread stack.
 
-#include "Tessark/OvAttribute/Attribute.h"
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <pugixml.hpp>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "SerialCommon.h"
+#include "Tessark/OvAttribute/DataAttribute.h"
+#include "Tessark/OvAttribute/GroupAttribute.h"
+#include "Tessark/OvAttribute/GroupBuilder.h"
 
 namespace Tessark::internal::OvAttribute {
 
-std::string Attribute::getXML() const { return {}; }
+namespace {
 
-Attribute Attribute::parseXML(Platform::StringView) { throw XmlParseError("XML is not supported yet"); }
+using detail::BitsOf;
+using detail::fromBits;
+using detail::toBits;
+
+constexpr int kFormatVersion = 1;
+// Deeper levels are written at this indentation, so that deep nesting keeps the text linear in
+// the number of attributes.
+constexpr size_t kMaxIndentLevel = 20;
+// Room for the longest number text: "nan:0x" and 16 hex digits, or a shortest double such as
+// "-2.2250738585072014e-308".
+constexpr size_t kMaxNumberChars = 32;
+// Numbers are formatted straight into the output in chunks of this many values.
+constexpr size_t kFormatChunk = 4096;
+
+const char* const kTypeNames[] = {"null", "int", "float", "double", "string", "group"};
+
+template <typename T>
+constexpr bool kIsString = std::is_same_v<T, const char*>;
+
+// The NaN that std::numeric_limits gives on the machines we build for; written as plain
+// "nan" (or "-nan" with the sign bit). Every other NaN is written with its bits.
+template <typename F>
+struct FloatBits;
+template <>
+struct FloatBits<float> {
+  static constexpr uint32_t kSign = 0x80000000u;
+  static constexpr uint32_t kInf = 0x7f800000u;
+  static constexpr uint32_t kQuietNan = 0x7fc00000u;
+};
+template <>
+struct FloatBits<double> {
+  static constexpr uint64_t kSign = 0x8000000000000000u;
+  static constexpr uint64_t kInf = 0x7ff0000000000000u;
+  static constexpr uint64_t kQuietNan = 0x7ff8000000000000u;
+};
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+int hexValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Number text
+
+template <typename T>
+char* formatNumber(char* p, T value) {
+  if constexpr (std::is_integral_v<T>) {
+    return std::to_chars(p, p + kMaxNumberChars, value).ptr;
+  } else {
+    using Bits = typename BitsOf<T>::type;
+    const Bits bits = toBits(value);
+    const Bits magnitude = bits & ~FloatBits<T>::kSign;
+    if (magnitude > FloatBits<T>::kInf) {
+      if (magnitude == FloatBits<T>::kQuietNan) {
+        if (bits != magnitude) *p++ = '-';
+        std::memcpy(p, "nan", 3);
+        return p + 3;
+      }
+      std::memcpy(p, "nan:0x", 6);
+      p += 6;
+      for (int shift = static_cast<int>(sizeof(Bits) * 8) - 4; shift >= 0; shift -= 4)
+        *p++ = kHexDigits[(bits >> shift) & 0xf];
+      return p;
+    }
+    if (magnitude == FloatBits<T>::kInf) {
+      if (bits != magnitude) *p++ = '-';
+      std::memcpy(p, "inf", 3);
+      return p + 3;
+    }
+    return std::to_chars(p, p + kMaxNumberChars, value).ptr;
+  }
+}
+
+// Parses exactly [begin, end) as a number of type T; false for anything else, including a value
+// out of T's range.
+template <typename T>
+bool parseNumber(const char* begin, const char* end, T& out) {
+  if constexpr (std::is_integral_v<T>) {
+    auto r = std::from_chars(begin, end, out);
+    return r.ec == std::errc() && r.ptr == end && begin != end;
+  } else {
+    using Bits = typename BitsOf<T>::type;
+    const char* q = begin;
+    const bool negative = q != end && *q == '-';
+    if (negative) ++q;
+    if (q == end) return false;
+    if ((*q >= '0' && *q <= '9') || *q == '.') {
+      auto r = std::from_chars(begin, end, out, std::chars_format::general);
+      return r.ec == std::errc() && r.ptr == end;
+    }
+    // from_chars would also take "infinity", "NaN" and "nan(...)": only our own words pass.
+    const auto n = static_cast<size_t>(end - q);
+    const Bits sign = negative ? FloatBits<T>::kSign : 0;
+    if (n == 3 && std::memcmp(q, "inf", 3) == 0) {
+      out = fromBits<T>(FloatBits<T>::kInf | sign);
+      return true;
+    }
+    if (n == 3 && std::memcmp(q, "nan", 3) == 0) {
+      out = fromBits<T>(FloatBits<T>::kQuietNan | sign);
+      return true;
+    }
+    if (!negative && n == 6 + 2 * sizeof(Bits) && std::memcmp(q, "nan:0x", 6) == 0) {
+      Bits bits = 0;
+      for (const char* h = q + 6; h != end; ++h) {
+        int v = hexValue(*h);
+        if (v < 0) return false;
+        bits = static_cast<Bits>((bits << 4) | static_cast<Bits>(v));
+      }
+      if ((bits & ~FloatBits<T>::kSign) <= FloatBits<T>::kInf) return false;  // not a NaN
+      out = fromBits<T>(bits);
+      return true;
+    }
+    return false;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Byte escaping
+
+// Printable ASCII that may stand for itself in text and in a double-quoted attribute value.
+struct AsciiEscapeTable {
+  bool escape[128];
+  constexpr AsciiEscapeTable() : escape{} {
+    for (int c = 0; c < 0x20; ++c) escape[c] = true;
+    escape[0x7f] = true;
+    escape[static_cast<int>('%')] = true;
+    escape[static_cast<int>('<')] = true;
+    escape[static_cast<int>('>')] = true;
+    escape[static_cast<int>('&')] = true;
+    escape[static_cast<int>('"')] = true;
+  }
+};
+constexpr AsciiEscapeTable kAsciiEscape;
+
+bool isContinuation(unsigned char c) noexcept { return (c & 0xc0) == 0x80; }
+
+// Length of the UTF-8 sequence at s when it is well-formed and encodes a character that XML 1.0
+// allows; 0 otherwise (the lead byte is then escaped, and so is each stray byte after it).
+size_t xmlUtf8Length(const unsigned char* s, size_t n) noexcept {
+  const unsigned char c = s[0];
+  if (c >= 0xc2 && c <= 0xdf) return n >= 2 && isContinuation(s[1]) ? 2 : 0;
+  if (c >= 0xe0 && c <= 0xef) {
+    if (n < 3 || !isContinuation(s[1]) || !isContinuation(s[2])) return 0;
+    if (c == 0xe0 && s[1] < 0xa0) return 0;                   // overlong
+    if (c == 0xed && s[1] > 0x9f) return 0;                   // surrogates
+    if (c == 0xef && s[1] == 0xbf && s[2] >= 0xbe) return 0;  // U+FFFE, U+FFFF
+    return 3;
+  }
+  if (c >= 0xf0 && c <= 0xf4) {
+    if (n < 4 || !isContinuation(s[1]) || !isContinuation(s[2]) || !isContinuation(s[3])) return 0;
+    if (c == 0xf0 && s[1] < 0x90) return 0;  // overlong
+    if (c == 0xf4 && s[1] > 0x8f) return 0;  // past U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+void appendEscaped(std::string& out, const char* data, size_t size) {
+  const auto* s = reinterpret_cast<const unsigned char*>(data);
+  size_t run = 0;  // start of the bytes not yet copied
+  size_t i = 0;
+  while (i < size) {
+    const unsigned char c = s[i];
+    size_t keep = 0;
+    if (c < 0x80) {
+      keep = kAsciiEscape.escape[c] ? 0 : 1;
+    } else {
+      keep = xmlUtf8Length(s + i, size - i);
+    }
+    if (keep != 0) {
+      i += keep;
+      continue;
+    }
+    out.append(data + run, i - run);
+    const char escaped[3] = {'%', kUpperHexDigits[c >> 4], kUpperHexDigits[c & 0xf]};
+    out.append(escaped, 3);
+    run = ++i;
+  }
+  out.append(data + run, size - run);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+class XmlWriter {
+ public:
+  explicit XmlWriter(std::string& out) : m_out(out) {}
+
+  void write(const Attribute& root) {
+    struct Frame {
+      GroupAttribute group;
+      int64_t next;
+      int64_t count;
+    };
+    std::vector<Frame> stack;
+
+    // Writes one element; a group with children stays open and its children follow.
+    auto writeNode = [&](const Attribute& a, const Platform::StringView* name) {
+      const size_t depth = stack.size();
+      indent(depth);
+      m_out += "<attr";
+      if (name != nullptr) {
+        m_out += " name=\"";
+        appendEscaped(m_out, name->data(), name->size());
+        m_out += '"';
+      } else {
+        m_out += " version=\"";
+        appendInt(kFormatVersion);
+        m_out += '"';
+      }
+      const int type = a.getType();
+      if (type == kAttrTypeGroup) {
+        GroupAttribute g(a);
+        const int64_t count = g.getNumberOfChildren();
+        m_out += " type=\"group\" inherit=\"";
+        m_out += g.getGroupInherit() ? "true" : "false";
+        m_out += "\" children=\"";
+        appendInt(count);
+        if (count == 0) {
+          m_out += "\"/>\n";
+        } else {
+          m_out += "\">\n";
+          stack.push_back(Frame{std::move(g), 0, count});
+        }
+        return;
+      }
+      if (!detail::visitDataKind(type, [&](auto* tag) {
+            writeData<std::remove_pointer_t<decltype(tag)>>(a, depth);
+          })) {
+        m_out += " type=\"null\"/>\n";  // also any tag this library does not know
+      }
+    };
+
+    writeNode(root, nullptr);
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.next == f.count) {
+        stack.pop_back();
+        indent(stack.size());
+        m_out += "</attr>\n";
+        continue;
+      }
+      const int64_t i = f.next++;
+      Platform::StringView name = f.group.getChildNameView(i);
+      Attribute child = f.group.getChildByIndex(i);
+      writeNode(child, &name);  // may grow the stack: f is not used after this
+    }
+  }
+
+ private:
+  void indent(size_t depth) { m_out.append(2 * std::min(depth, kMaxIndentLevel), ' '); }
+
+  template <typename I>
+  void appendInt(I value) {
+    char buf[kMaxNumberChars];
+    m_out.append(buf, formatNumber(buf, value));
+  }
+
+  template <typename T>
+  void appendNumbers(const T* values, size_t count) {
+    for (size_t start = 0; start < count; start += kFormatChunk) {
+      const size_t n = std::min(kFormatChunk, count - start);
+      const size_t old = m_out.size();
+      m_out.resize(old + n * (kMaxNumberChars + 1));
+      char* p = m_out.data() + old;
+      for (size_t k = 0; k < n; ++k) {
+        if (start + k != 0) *p++ = ' ';
+        p = formatNumber(p, values[start + k]);
+      }
+      m_out.resize(static_cast<size_t>(p - m_out.data()));
+    }
+  }
+
+  template <typename T>
+  void writeData(const Attribute& attribute, size_t depth) {
+    TypedDataAttribute<T> a(attribute);
+    const int64_t samples = a.getNumberOfTimeSamples();
+    m_out += " type=\"";
+    m_out += kTypeNames[TypedDataAttribute<T>::kType];
+    m_out += "\" tupleSize=\"";
+    appendInt(a.getTupleSize());
+    m_out += "\" values=\"";
+    appendInt(a.getNumberOfValues());
+    m_out += "\" samples=\"";
+    appendInt(samples);
+    if (samples <= 0) {
+      m_out += "\"/>\n";
+      return;
+    }
+    m_out += "\">\n";
+    for (int64_t i = 0; i < samples; ++i) {
+      indent(depth + 1);
+      m_out += "<sample time=\"";
+      char buf[kMaxNumberChars];
+      m_out.append(buf, formatNumber(buf, a.getSampleTime(i)));
+      ConstVector<T> values = a.getSample(i);
+      if (values.empty()) {
+        m_out += "\"/>\n";
+        continue;
+      }
+      m_out += "\">";
+      if constexpr (kIsString<T>) {
+        for (const char* s : values) {
+          m_out += "<v>";
+          appendEscaped(m_out, s, std::strlen(s));
+          m_out += "</v>";
+        }
+      } else {
+        appendNumbers(values.data(), values.size());
+      }
+      m_out += "</sample>\n";
+    }
+    indent(depth);
+    m_out += "</attr>\n";
+  }
+
+  std::string& m_out;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+[[noreturn]] void fail(const pugi::xml_node& node, const std::string& what) {
+  std::string message = "invalid attribute XML: " + what;
+  // pugixml gives the offset of an element's name; the element starts at the '<' before it.
+  const ptrdiff_t offset = node.type() == pugi::node_element ? node.offset_debug() - 1 : -1;
+  if (offset >= 0) message += " (element at byte " + std::to_string(offset) + ")";
+  throw XmlParseError(message);
+}
+
+bool isXmlSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool isBlank(const char* s) noexcept {
+  for (; *s != '\0'; ++s)
+    if (!isXmlSpace(*s)) return false;
+  return true;
+}
+
+bool isText(const pugi::xml_node& n) noexcept {
+  return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
+}
+
+// The next element child after `cursor`, which it advances; text between elements may only be
+// blank.
+pugi::xml_node nextElement(const pugi::xml_node& parent, pugi::xml_node& cursor) {
+  for (; cursor; cursor = cursor.next_sibling()) {
+    if (cursor.type() == pugi::node_element) {
+      pugi::xml_node element = cursor;
+      cursor = cursor.next_sibling();
+      return element;
+    }
+    if (isText(cursor) && !isBlank(cursor.value()))
+      fail(parent, std::string("unexpected text in <") + parent.name() + ">");
+  }
+  return {};
+}
+
+// Percent-decodes `text` onto `out`.
+void appendUnescaped(std::string& out, const char* text, const pugi::xml_node& where) {
+  const char* p = text;
+  for (;;) {
+    const char* percent = std::strchr(p, '%');
+    if (percent == nullptr) {
+      out.append(p);
+      return;
+    }
+    out.append(p, percent);
+    const int hi = hexValue(percent[1]);
+    const int lo = hi < 0 ? -1 : hexValue(percent[2]);
+    if (lo < 0) fail(where, "bad escape: '%' must be followed by two hexadecimal digits");
+    out += static_cast<char>(hi * 16 + lo);
+    p = percent + 3;
+  }
+}
+
+int64_t parseCount(const pugi::xml_node& element, const pugi::xml_attribute& a,
+                   bool allowNegative) {
+  const char* text = a.value();
+  int64_t value = 0;
+  if (!parseNumber(text, text + std::strlen(text), value) || (!allowNegative && value < 0))
+    fail(element, std::string("bad ") + a.name() + " \"" + text + "\"");
+  return value;
+}
+
+template <typename T>
+T parseNumberIn(const pugi::xml_node& element, const char* begin, const char* end,
+                const char* what) {
+  T value{};
+  if (!parseNumber(begin, end, value))
+    fail(element, std::string("bad ") + what + " \"" + std::string(begin, end) + "\"");
+  return value;
+}
+
+// What the attributes of one <attr> element say.
+struct Header {
+  int type = kAttrTypeInvalid;
+  std::string name;  // decoded; only for children of groups
+  int64_t tupleSize = 0;
+  int64_t values = 0;
+  int64_t samples = 0;
+  bool inherit = true;
+  int64_t children = 0;
+};
+
+Header readHeader(const pugi::xml_node& e, bool isRoot) {
+  if (std::strcmp(e.name(), "attr") != 0)
+    fail(e, std::string("expected <attr>, found <") + e.name() + ">");
+  enum Field { kVersion, kName, kType, kTupleSize, kValues, kSamples, kInherit, kChildren, kCount };
+  static const char* const kFieldNames[kCount] = {"version", "name",    "type",    "tupleSize",
+                                                  "values",  "samples", "inherit", "children"};
+  pugi::xml_attribute fields[kCount];
+  for (pugi::xml_attribute a = e.first_attribute(); a; a = a.next_attribute()) {
+    int field = 0;
+    while (field < kCount && std::strcmp(a.name(), kFieldNames[field]) != 0) ++field;
+    if (field == kCount) fail(e, std::string("unknown XML attribute \"") + a.name() + "\"");
+    if (fields[field]) fail(e, std::string("repeated XML attribute \"") + a.name() + "\"");
+    fields[field] = a;
+  }
+
+  Header h;
+  if (isRoot) {
+    if (!fields[kVersion]) fail(e, "the root <attr> needs a version");
+    if (fields[kName]) fail(e, "the root <attr> has no name");
+    const int64_t version = parseCount(e, fields[kVersion], false);
+    if (version < 1 || version > kFormatVersion)
+      fail(e, "unsupported version " + std::to_string(version) + " (this reader knows 1 to " +
+                  std::to_string(kFormatVersion) + ")");
+  } else {
+    if (fields[kVersion]) fail(e, "only the root <attr> has a version");
+    if (!fields[kName]) fail(e, "a child <attr> needs a name");
+    appendUnescaped(h.name, fields[kName].value(), e);
+    if (h.name.empty()) fail(e, "empty child name");
+  }
+
+  if (!fields[kType]) fail(e, "missing type");
+  const char* type = fields[kType].value();
+  for (int t = kAttrTypeNull; t <= kAttrTypeGroup; ++t)
+    if (std::strcmp(type, kTypeNames[t]) == 0) h.type = t;
+  if (h.type == kAttrTypeInvalid) fail(e, std::string("unknown type \"") + type + "\"");
+
+  const bool isData = h.type != kAttrTypeNull && h.type != kAttrTypeGroup;
+  const bool isGroup = h.type == kAttrTypeGroup;
+  const Field dataFields[] = {kTupleSize, kValues, kSamples};
+  const Field groupFields[] = {kInherit, kChildren};
+  for (Field f : dataFields) {
+    if (isData && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
+    if (!isData && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
+  }
+  for (Field f : groupFields) {
+    if (isGroup && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
+    if (!isGroup && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
+  }
+  if (isData) {
+    h.tupleSize = parseCount(e, fields[kTupleSize], true);
+    h.values = parseCount(e, fields[kValues], false);
+    h.samples = parseCount(e, fields[kSamples], false);
+  }
+  if (isGroup) {
+    const char* inherit = fields[kInherit].value();
+    if (std::strcmp(inherit, "true") == 0) {
+      h.inherit = true;
+    } else if (std::strcmp(inherit, "false") == 0) {
+      h.inherit = false;
+    } else {
+      fail(e, std::string("bad inherit \"") + inherit + "\" (true or false)");
+    }
+    h.children = parseCount(e, fields[kChildren], false);
+  }
+  return h;
+}
+
+// Reads the numbers of one <sample> onto `out`; returns how many there were.
+template <typename T>
+size_t readNumbers(const pugi::xml_node& sample, std::vector<T>& out, int64_t expected) {
+  size_t count = 0;
+  for (pugi::xml_node n = sample.first_child(); n; n = n.next_sibling()) {
+    if (!isText(n)) fail(sample, "a number <sample> holds only numbers");
+    const char* p = n.value();
+    for (;;) {
+      while (isXmlSpace(*p)) ++p;
+      if (*p == '\0') break;
+      const char* begin = p;
+      while (*p != '\0' && !isXmlSpace(*p)) ++p;
+      if (static_cast<int64_t>(++count) > expected)
+        fail(sample, "more than " + std::to_string(expected) + " values in a sample");
+      out.push_back(parseNumberIn<T>(sample, begin, p, "number"));
+    }
+  }
+  return count;
+}
+
+// Reads the <v> strings of one <sample> onto `blob` (each followed by a NUL), their offsets
+// onto `offsets`; returns how many there were.
+size_t readStrings(const pugi::xml_node& sample, std::string& blob, std::vector<size_t>& offsets,
+                   int64_t expected) {
+  size_t count = 0;
+  pugi::xml_node cursor = sample.first_child();
+  while (pugi::xml_node v = nextElement(sample, cursor)) {
+    if (std::strcmp(v.name(), "v") != 0)
+      fail(v, std::string("expected <v>, found <") + v.name() + ">");
+    if (v.first_attribute()) fail(v, "<v> takes no XML attributes");
+    if (static_cast<int64_t>(++count) > expected)
+      fail(sample, "more than " + std::to_string(expected) + " values in a sample");
+    const size_t start = blob.size();
+    for (pugi::xml_node t = v.first_child(); t; t = t.next_sibling()) {
+      if (!isText(t)) fail(v, "<v> holds only text");
+      appendUnescaped(blob, t.value(), v);
+    }
+    if (blob.find('\0', start) != std::string::npos)
+      fail(v, "a string value cannot hold a NUL byte");
+    blob += '\0';
+    offsets.push_back(start);
+  }
+  return count;
+}
+
+template <typename T>
+Attribute readData(const pugi::xml_node& e, const Header& h) {
+  std::vector<float> times;
+  std::vector<T> numbers;       // numeric kinds: every sample's values, in order
+  std::string blob;             // strings: every value, NUL-terminated
+  std::vector<size_t> offsets;  // strings: where each value starts in `blob`
+  pugi::xml_node cursor = e.first_child();
+  while (pugi::xml_node sample = nextElement(e, cursor)) {
+    if (std::strcmp(sample.name(), "sample") != 0)
+      fail(sample, std::string("expected <sample>, found <") + sample.name() + ">");
+    if (static_cast<int64_t>(times.size()) >= h.samples)
+      fail(e, "more than " + std::to_string(h.samples) + " samples");
+    pugi::xml_attribute time;
+    for (pugi::xml_attribute a = sample.first_attribute(); a; a = a.next_attribute()) {
+      if (std::strcmp(a.name(), "time") != 0 || time)
+        fail(sample, std::string("unexpected XML attribute \"") + a.name() + "\" on <sample>");
+      time = a;
+    }
+    if (!time) fail(sample, "<sample> needs a time");
+    const char* t = time.value();
+    times.push_back(parseNumberIn<float>(sample, t, t + std::strlen(t), "time"));
+    size_t count = 0;
+    if constexpr (kIsString<T>) {
+      count = readStrings(sample, blob, offsets, h.values);
+    } else {
+      count = readNumbers(sample, numbers, h.values);
+    }
+    if (static_cast<int64_t>(count) != h.values)
+      fail(sample,
+           std::to_string(count) + " values in a sample, expected " + std::to_string(h.values));
+  }
+  if (static_cast<int64_t>(times.size()) != h.samples)
+    fail(e, std::to_string(times.size()) + " samples, expected " + std::to_string(h.samples));
+
+  const auto values = static_cast<size_t>(h.values);
+  std::vector<const T*> sampleValues(times.size(), nullptr);
+  std::vector<const char*> strings;
+  if constexpr (kIsString<T>) {
+    strings.reserve(offsets.size());
+    for (size_t offset : offsets) strings.push_back(blob.data() + offset);
+  }
+  if (values != 0) {
+    for (size_t i = 0; i < times.size(); ++i) {
+      if constexpr (kIsString<T>) {
+        sampleValues[i] = strings.data() + i * values;
+      } else {
+        sampleValues[i] = numbers.data() + i * values;
+      }
+    }
+  }
+  float noTime = 0.0f;
+  return TypedDataAttribute<T>(times.empty() ? &noTime : times.data(), h.samples,
+                               sampleValues.data(), h.values, h.tupleSize);
+}
+
+Attribute readLeaf(const pugi::xml_node& e, const Header& h) {
+  if (h.type == kAttrTypeNull) {
+    pugi::xml_node cursor = e.first_child();
+    if (nextElement(e, cursor)) fail(e, "a null <attr> has no content");
+    return NullAttribute();
+  }
+  Attribute result;
+  detail::visitDataKind(
+      h.type, [&](auto* tag) { result = readData<std::remove_pointer_t<decltype(tag)>>(e, h); });
+  return result;
+}
+
+Attribute readDocument(const pugi::xml_document& doc) {
+  pugi::xml_node root;
+  pugi::xml_node cursor = doc.first_child();
+  while (pugi::xml_node element = nextElement(doc, cursor)) {
+    if (root) fail(element, "more than one root element");
+    root = element;
+  }
+  if (!root) fail(root, "no root element");
+
+  struct Frame {
+    pugi::xml_node element;
+    pugi::xml_node cursor;  // the next child to look at
+    GroupBuilder builder;
+    int64_t expected;
+    int64_t count;
+    std::string name;  // under which the finished group goes into its parent
+  };
+  std::vector<Frame> stack;
+
+  pugi::xml_node current = root;
+  for (;;) {
+    Header h = readHeader(current, stack.empty());
+    if (h.type == kAttrTypeGroup) {
+      if (stack.size() >= detail::kMaxParseGroupDepth)
+        fail(current, "groups nested deeper than " + std::to_string(detail::kMaxParseGroupDepth) +
+                          " levels");
+      GroupBuilder builder(GroupBuilder::BuilderModeStrict);
+      builder.setGroupInherit(h.inherit);
+      stack.push_back(Frame{current, current.first_child(), std::move(builder), h.children, 0,
+                            std::move(h.name)});
+    } else {
+      Attribute leaf = readLeaf(current, h);
+      if (stack.empty()) return leaf;
+      Frame& parent = stack.back();
+      parent.builder.set(h.name, leaf);
+      ++parent.count;
+    }
+
+    // Find the next <attr> to read, finishing every group that has none left.
+    for (;;) {
+      Frame& f = stack.back();
+      pugi::xml_node next = nextElement(f.element, f.cursor);
+      if (next) {
+        if (f.count >= f.expected)
+          fail(f.element, "more than " + std::to_string(f.expected) + " children");
+        current = next;
+        break;
+      }
+      if (f.count != f.expected)
+        fail(f.element,
+             std::to_string(f.count) + " children, expected " + std::to_string(f.expected));
+      GroupAttribute group = f.builder.build();
+      // Strict mode replaces a child of the same name, so a short group means a repeated name.
+      if (group.getNumberOfChildren() != f.count) fail(f.element, "repeated child name");
+      std::string name = std::move(f.name);
+      stack.pop_back();
+      if (stack.empty()) return group;
+      Frame& parent = stack.back();
+      parent.builder.set(name, group);
+      ++parent.count;
+    }
+  }
+}
+
+}  // namespace
+
+std::string Attribute::getXML() const {
+  std::string out;
+  if (!isValid()) return out;
+  XmlWriter(out).write(*this);
+  return out;
+}
+
+Attribute Attribute::parseXML(Platform::StringView text) {
+  if (text.empty()) throw XmlParseError("invalid attribute XML: empty text");
+  pugi::xml_document doc;
+  // The defaults, plus: keep a text that is all blanks when it is an element's only content (a
+  // string value of spaces is a value, not layout), and keep text outside the root element so
+  // that the walk below can refuse it instead of pugixml dropping it unseen. The text is UTF-8
+  // by definition, never sniffed, so stray bytes cannot switch it to another encoding.
+  const unsigned options =
+      pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment;
+  pugi::xml_parse_result result =
+      doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+  if (!result)
+    throw XmlParseError(std::string("invalid attribute XML: ") + result.description() +
+                        " at byte " + std::to_string(result.offset));
+  return readDocument(doc);
+}
 
 }  // namespace Tessark::internal::OvAttribute
