@@ -174,7 +174,7 @@ inline std::vector<std::pair<std::string, ova::Attribute>> catalogue() {
   out.emplace_back("awkward_names", names.build());
   out.emplace_back("empty_group", ova::GroupBuilder().build());
   out.emplace_back("nested_50", deepGroup(50));
-  out.emplace_back("wide_100", wideGroup(100));
+  out.emplace_back("wide_20", wideGroup(20));
   return out;
 }
 
