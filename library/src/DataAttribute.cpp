@@ -231,12 +231,15 @@ int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
   if (ordered == 0) return 0;
   int64_t at = std::lower_bound(times, times + ordered, time) - times;
   if (at == 0) return 0;
-  if (at == ordered) return ordered - 1;
-  if (times[at] == time) return at;
-  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
-  double before = static_cast<double>(time) - times[at - 1];
-  double after = static_cast<double>(times[at]) - time;
-  return after < before ? at : at - 1;
+  if (at < ordered) {
+    if (times[at] == time) return at;
+    // Distances in double: exact for ties that are exact, and no overflow to a NaN.
+    double before = static_cast<double>(time) - times[at - 1];
+    double after = static_cast<double>(times[at]) - time;
+    if (after < before) return at;
+  }
+  // The earlier neighbour; of several samples at its time, the first is the earlier one.
+  return std::lower_bound(times, times + at, times[at - 1]) - times;
 }
 
 // ---- TypedDataAttribute ----
