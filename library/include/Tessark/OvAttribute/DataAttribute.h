@@ -40,7 +40,7 @@ class OVATTR_API DataAttribute : public Attribute {
   bool getBoundingSampleTimes(float* low, float* high, float time) const noexcept;
 
   // Index of the sample nearest to `time`: the earlier one on a tie, the first for NaN; -1 when
-  // there are no samples. O(log samples).
+  // there are no samples. Of several samples at one time, the first. O(log samples).
   int64_t getNearestSampleIndex(float time) const noexcept;
 };
 
@@ -87,13 +87,15 @@ class OVATTR_API TypedDataAttribute : public DataAttribute {
   // One value in one sample at time 0; tuple size 1. A null string is taken as "".
   explicit TypedDataAttribute(T value);
 
-  // One sample at time 0 holding `count` values (a negative count is taken as 0).
+  // One sample at time 0 holding `count` values (a negative count is taken as 0). Null
+  // `values` gives `count` zeros (empty strings); a null string is "".
   TypedDataAttribute(const T* values, int64_t count, int64_t tupleSize, void* context = nullptr,
                      FreeOwnedDataFunc releaseContext = nullptr);
 
   // `timeCount` samples; sample i is at times[i] and holds `valueCount` values starting at
   // sampleValues[i] (which may be null when valueCount is 0). Samples are stored in ascending
-  // time order (stable sort; NaN times last).
+  // time order (stable sort; NaN times last). Null `times` gives no samples; a null
+  // `sampleValues` or a null row gives zeros (empty strings).
   TypedDataAttribute(const float* times, int64_t timeCount, const T* const* sampleValues,
                      int64_t valueCount, int64_t tupleSize, void* context = nullptr,
                      FreeOwnedDataFunc releaseContext = nullptr);

@@ -24,7 +24,8 @@ class OVATTR_API GroupAttribute : public Attribute {
   // Invalid for an index outside the children.
   Attribute getChildByIndex(int64_t index) const noexcept;
   // The child named exactly `name`; failing that, when `name` has dots, the path through child
-  // groups ("a.b" is child "b" of group child "a"). Invalid when there is none.
+  // groups ("a.b" is child "b" of group child "a"). At each level the exact remaining name is
+  // tried first, then the step up to its first dot. Invalid when there is none.
   Attribute getChildByName(Platform::StringView name) const noexcept;
   // Index of the child named exactly `name`, or -1.
   int64_t getChildIndex(Platform::StringView name) const noexcept;

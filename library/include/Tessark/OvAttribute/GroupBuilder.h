@@ -19,10 +19,11 @@ class GroupBuilderImpl;
 // "a" and sets "b" in it (a group that the path makes takes the inherit flag of that set). In
 // BuilderModeStrict names are taken as they are, dots included. Any other mode value acts as
 // BuilderModeNormal. Setting a name that exists replaces the child in place; a new name is
-// appended; an empty name or an invalid attribute is ignored.
+// appended; an empty name or an invalid attribute is ignored, and so, in BuilderModeNormal, is
+// a path with an empty step (".a", "a.", "a..b").
 //
 // One builder must not be used from two threads at once; what it builds is an ordinary,
-// thread-safe attribute.
+// thread-safe attribute. A moved-from builder acts as a new BuilderModeNormal builder.
 class OVATTR_API GroupBuilder {
  public:
   enum BuilderMode : int { BuilderModeNormal = 0, BuilderModeStrict = 1 };
@@ -45,7 +46,7 @@ class OVATTR_API GroupBuilder {
   // set() of each child of `group`, in order; an invalid group merges nothing.
   GroupBuilder& update(const GroupAttribute& group);
   // As update, except that where both this builder's child and the group's child are groups
-  // they are merged recursively.
+  // they are merged recursively (the merged group keeps this builder's inherit flag for it).
   GroupBuilder& deepUpdate(const GroupAttribute& group);
   GroupBuilder& reserve(int64_t childCount);
   GroupBuilder& setGroupInherit(bool groupInherit);
