@@ -5,10 +5,17 @@
 
 #include <Python.h>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -101,19 +108,104 @@ struct TypedKind<OvAttr::StringAttribute> {
   static PyObject* fromValue(const std::string& value) { return PyObjectFromString(value); }
 };
 
+// Allocator of the initialiser's large temporary arrays (the values it converts, which the
+// library copies and the initialiser then frees). Arrays of kMapBytes or more get a mapping of
+// their own, with huge pages where the kernel grants them, and small ones come from malloc.
+//
+// Why: a temporary of many megabytes freed on the heap leaves, together with the attribute's
+// own block freed later, a free area at the heap top that glibc trims, so that the next
+// construction faults every page of both back in; that was most of the cost of building a
+// large attribute. A separate mapping is returned whole on free and leaves the heap alone, and
+// a huge-page mapping faults once per 2 MiB instead of once per 4 KiB.
+template <typename T>
+class ScratchAllocator {
+ public:
+  using value_type = T;
+  static constexpr size_t kMapBytes = size_t{1} << 20;
+
+  ScratchAllocator() noexcept = default;
+  template <typename U>
+  ScratchAllocator(const ScratchAllocator<U>& /*other*/) noexcept {}
+
+  T* allocate(size_t count) {
+    if (count > std::numeric_limits<size_t>::max() / sizeof(T)) throw std::bad_alloc();
+#if defined(__linux__)
+    const size_t bytes = count * sizeof(T);
+    if (bytes >= kMapBytes) {
+      const size_t mapped = MappedBytes(bytes);
+      void* memory =
+          mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (memory == MAP_FAILED) throw std::bad_alloc();
+      // Only advice: without huge pages the mapping still works, with small pages.
+      if (mapped % (size_t{2} << 20) == 0) madvise(memory, mapped, MADV_HUGEPAGE);
+      return static_cast<T*>(memory);
+    }
+#endif
+    return std::allocator<T>().allocate(count);
+  }
+
+  // `count` is the one given to allocate, so the size says where the memory came from.
+  void deallocate(T* memory, size_t count) noexcept {
+#if defined(__linux__)
+    const size_t bytes = count * sizeof(T);
+    if (bytes >= kMapBytes) {
+      munmap(memory, MappedBytes(bytes));
+      return;
+    }
+#endif
+    std::allocator<T>().deallocate(memory, count);
+  }
+
+  friend bool operator==(const ScratchAllocator&, const ScratchAllocator&) noexcept { return true; }
+  friend bool operator!=(const ScratchAllocator&, const ScratchAllocator&) noexcept {
+    return false;
+  }
+
+ private:
+  static size_t MappedBytes(size_t bytes) noexcept {
+    constexpr size_t kHugePage = size_t{2} << 20;
+    constexpr size_t kPage = size_t{4} << 10;
+    const size_t unit = bytes >= kHugePage ? kHugePage : kPage;
+    return (bytes + unit - 1) / unit * unit;
+  }
+};
+
 template <typename C>
 using Element = typename C::value_type;
 
-// Samples of the dictionary form by 32-bit time, ascending.
+#if defined(__GNUC__) || defined(__clang__)
+#define PYOVATTR_PREFETCH(address) __builtin_prefetch(address)
+#else
+#define PYOVATTR_PREFETCH(address) ((void)(address))
+#endif
+
+// Items ahead of the one converted whose objects are fetched early.
+constexpr Py_ssize_t kPrefetchDistance = 16;
+
+// The initialiser's arrays of values.
 template <typename T>
-using SampleMap = std::map<float, std::vector<T>>;
+using ScratchVector = std::vector<T, ScratchAllocator<T>>;
+
+// A sample of the dictionary form: `count` values from `offset` of SampleMap::values.
+struct SampleRun {
+  size_t offset = 0;
+  size_t count = 0;
+};
+
+// The samples of the dictionary form: every value in one array (one large allocation rather
+// than one per sample), and for each 32-bit time, ascending, the run of it that is its sample.
+template <typename T>
+struct SampleMap {
+  ScratchVector<T> values;
+  std::map<float, SampleRun> samples;
+};
 
 // Appends the converted items of `fast` (a list or tuple from PySequence_Fast) to `values`.
 // What was appended before a failure stays; the caller discards it. kRefused for an item the
 // kind does not take; kFailed with the error set when an item's own conversion raised, or
 // when that conversion (Python code of the item) changed the size of the list being read.
 template <typename C>
-Conversion AppendFastSequence(PyObject* fast, std::vector<Element<C>>& values) {
+Conversion AppendFastSequence(PyObject* fast, ScratchVector<Element<C>>& values) {
   using Kind = TypedKind<C>;
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(fast);
   const size_t first = values.size();
@@ -121,6 +213,8 @@ Conversion AppendFastSequence(PyObject* fast, std::vector<Element<C>>& values) {
   Element<C>* out = values.data() + first;
   PyObject** items = PySequence_Fast_ITEMS(fast);
   for (Py_ssize_t i = 0; i < count; ++i) {
+    // The items are objects all over the heap; asking for them ahead hides most of the wait.
+    if (i + kPrefetchDistance < count) PYOVATTR_PREFETCH(items[i + kPrefetchDistance]);
     if (Kind::convertFast(items[i], &out[i])) continue;
     // The slow conversion can run the item's own Python code, which may drop the item from
     // the list or resize it: hold the item, and re-read the list afterwards.
@@ -142,7 +236,7 @@ Conversion AppendFastSequence(PyObject* fast, std::vector<Element<C>>& values) {
 // strings it can hold the only references to the str objects whose buffers `values` points
 // into, so it must live until the library has copied them. Borrows sequence.
 template <typename C>
-Conversion VectorFromPySequence(PyObject* sequence, std::vector<Element<C>>& values,
+Conversion VectorFromPySequence(PyObject* sequence, ScratchVector<Element<C>>& values,
                                 std::vector<PyRef>& keepAlive) {
   if (PyString_Check(sequence) || !PySequence_Check(sequence)) return Conversion::kRefused;
   PyRef fast = PyRef::steal(PySequence_Fast(sequence, "not a sequence"));
@@ -152,7 +246,7 @@ Conversion VectorFromPySequence(PyObject* sequence, std::vector<Element<C>>& val
 }
 
 // Fills `samples` from a dictionary of time: sequence. Keys are numbers rounded to 32-bit
-// times; keys that round to one time share its sample, their values appended in iteration
+// times; keys that round to one time share its sample, their values joined in iteration
 // order. kRefused (the kind's TypeError) for an empty dictionary, a key that is not a number,
 // a value that is a str or no sequence, an item the kind refuses, or samples of unequal
 // length; kFailed with the error set when a conversion raised or the dictionary changed size.
@@ -192,13 +286,43 @@ Conversion SampleMapFromPyDict(PyObject* dictionary, SampleMap<Element<C>>& samp
     keepAlive.push_back(std::move(fast));
   }
   if (entries.empty()) return Conversion::kRefused;
+
+  size_t total = 0;
+  for (const auto& entry : entries)
+    total += static_cast<size_t>(PySequence_Fast_GET_SIZE(entry.second));
+  samples.values.reserve(total);
+  // Runs per time in dictionary order; keys that round to one time have several.
+  std::map<float, std::vector<SampleRun>> pieces;
   for (const auto& [time, fast] : entries) {
-    const Conversion result = AppendFastSequence<C>(fast, samples[time]);
+    const size_t offset = samples.values.size();
+    const Conversion result = AppendFastSequence<C>(fast, samples.values);
     if (result != Conversion::kDone) return result;
+    pieces[time].push_back(SampleRun{offset, samples.values.size() - offset});
   }
-  const size_t valueCount = samples.begin()->second.size();
-  for (const auto& entry : samples) {
-    if (entry.second.size() != valueCount) return Conversion::kRefused;
+
+  const size_t valueCount = [&pieces] {
+    size_t count = 0;
+    for (const SampleRun& run : pieces.begin()->second) count += run.count;
+    return count;
+  }();
+  for (const auto& [time, runs] : pieces) {
+    if (runs.size() == 1) {
+      if (runs.front().count != valueCount) return Conversion::kRefused;
+      samples.samples.emplace(time, runs.front());
+      continue;
+    }
+    // Several keys, one time: their values joined at the end of the array, in dictionary
+    // order. Copied by index, since the array may move as it grows.
+    size_t count = 0;
+    for (const SampleRun& run : runs) count += run.count;
+    if (count != valueCount) return Conversion::kRefused;
+    const size_t offset = samples.values.size();
+    samples.values.resize(offset + count);
+    size_t to = offset;
+    for (const SampleRun& run : runs) {
+      for (size_t i = 0; i < run.count; ++i) samples.values[to++] = samples.values[run.offset + i];
+    }
+    samples.samples.emplace(time, SampleRun{offset, count});
   }
   return Conversion::kDone;
 }
@@ -208,12 +332,12 @@ Conversion SampleMapFromPyDict(PyObject* dictionary, SampleMap<Element<C>>& samp
 template <typename T>
 void FlattenSampleMap(const SampleMap<T>& samples, std::vector<float>& times,
                       std::vector<const T*>& samplePointers, int64_t& valueCount) {
-  times.reserve(samples.size());
-  samplePointers.reserve(samples.size());
-  for (const auto& [time, values] : samples) {
+  times.reserve(samples.samples.size());
+  samplePointers.reserve(samples.samples.size());
+  for (const auto& [time, run] : samples.samples) {
     times.push_back(time);
-    samplePointers.push_back(values.empty() ? nullptr : values.data());
-    valueCount = static_cast<int64_t>(values.size());
+    samplePointers.push_back(run.count == 0 ? nullptr : samples.values.data() + run.offset);
+    valueCount = static_cast<int64_t>(run.count);
   }
 }
 
@@ -299,7 +423,7 @@ int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
                       valueCount, tupleSize, nullptr, nullptr));
       }
     } else if (PySequence_Check(attrdata)) {
-      std::vector<T> values;
+      ScratchVector<T> values;
       const Conversion result = VectorFromPySequence<C>(attrdata, values, keepAlive);
       if (result == Conversion::kFailed) return -1;
       if (result == Conversion::kDone) {

@@ -303,9 +303,15 @@ class SequenceFormTest(unittest.TestCase):
         self.assertEqual(values(StringAttribute({0.0: Fresh()})),
                          ["item-%d-" % i + "x" * 100 for i in range(3)])
 
-    def test_large_sequence(self):
-        data = range(-50000, 50000)
-        self.assertEqual(values(IntAttribute(data)), data)
+    def test_large_sequences(self):
+        # Sizes on both sides of the thresholds where the temporary arrays change allocator.
+        for count in (50000, 262144, 262145, 524288, 700000):
+            data = range(-count // 2, count - count // 2)
+            self.assertEqual(values(IntAttribute(data)), data)
+        doubles = [i * 0.5 for i in xrange(300000)]
+        self.assertEqual(values(DoubleAttribute(doubles)), doubles)
+        strings = ["v%d" % (i % 1000) for i in xrange(300000)]
+        self.assertEqual(values(StringAttribute(strings)), strings)
 
 
 class DictionaryFormTest(unittest.TestCase):
@@ -350,6 +356,26 @@ class DictionaryFormTest(unittest.TestCase):
         a = IntAttribute({1: [1], 1.00000001: [2], 2: [3, 4]})
         self.assertEqual(samples(a)[2.0], [3, 4])
         self.assertEqual(sorted(samples(a)[1.0]), [1, 2])
+
+    def test_several_merged_samples_among_others(self):
+        data = {0.5: [1, 2], 0.50000001: [3, 4], 1: [5, 6, 7, 8], 2: [9, 10],
+                2.0000001: [11, 12]}
+        a = IntAttribute(data, 2)
+        self.assertEqual(a.getSampleTimes(), (0.5, 1.0, 2.0))
+        got = samples(a)
+        self.assertEqual(got[1.0], [5, 6, 7, 8])
+        for time, keys in ((0.5, (0.5, 0.50000001)), (2.0, (2, 2.0000001))):
+            ordered = [k for k in data if k in keys]
+            self.assertEqual(got[time], data[ordered[0]] + data[ordered[1]])
+
+    def test_large_samples(self):
+        data = dict((t, [float(t * 1000000 + i) for i in xrange(200000)]) for t in range(4))
+        data[3.00000001] = []  # rounds onto time 3 and adds nothing to it
+        a = DoubleAttribute(data)
+        self.assertEqual(samples(a), dict((float(t), data[t]) for t in range(4)))
+        strings = dict((t, ["s%d" % (i + t) for i in xrange(100000)]) for t in range(3))
+        self.assertEqual(samples(StringAttribute(strings)),
+                         dict((float(t), v) for t, v in strings.items()))
 
     def test_samples_without_values(self):
         a = IntAttribute({0: [], 1: []})
