@@ -291,6 +291,8 @@ PyObject* ConstVector_slice(PyObject* self, Py_ssize_t low, Py_ssize_t high) {
   });
 }
 
+// Returns a new reference (True, False or NotImplemented), or null when an element of the
+// other sequence cannot be fetched.
 PyObject* ConstVector_richcompare(PyObject* self, PyObject* other, int op) {
   const PyConstVector* vector = AsVector(self);
   Py_ssize_t verdict = 0;
