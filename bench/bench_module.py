@@ -181,8 +181,8 @@ def _memory(table, count):
     output = subprocess.check_output([sys.executable, os.path.abspath(__file__),
                                       "--memory-probe", str(count)])
     list_bytes, attr_bytes = [int(x) for x in output.split()]
-    # 4 bytes a value, plus 0.2 MB of slack at 1,000,000.
-    table.memory("IntAttribute(%d ints) keeps" % count, attr_bytes, 4.2e6 * count / 1000000,
+    # 4 bytes a value, plus 0.2 MB for the block's head and page rounding.
+    table.memory("IntAttribute(%d ints) keeps" % count, attr_bytes, 4 * count + 0.2e6,
                  reference="the list of them: %.1f MB" % (list_bytes / 1e6))
 
 
