@@ -180,7 +180,7 @@ using Element = typename C::value_type;
 #endif
 
 // Items ahead of the one converted whose objects are fetched early.
-constexpr Py_ssize_t kPrefetchDistance = 16;
+constexpr Py_ssize_t kPrefetchDistance = 64;
 
 // The initialiser's arrays of values.
 template <typename T>
