@@ -156,6 +156,7 @@ bool isDataType(AttributeType type) { return type >= kAttrTypeInt && type <= kAt
 int64_t orderedTimeCount(const detail::AttributeData* data) {
   const float* begin = data->times;
   const float* end = begin + data->sampleCount;
+  if (begin == end || !std::isnan(end[-1])) return data->sampleCount;  // the usual case
   return std::partition_point(begin, end, [](float t) { return !std::isnan(t); }) - begin;
 }
 

@@ -104,6 +104,8 @@ bool sameRow(const T* a, const T* b, int64_t count) {
 
 int64_t orderedTimeCount(const AttributeData* data) {
   const float* times = data->times;
+  if (data->sampleCount <= 0 || !std::isnan(times[data->sampleCount - 1]))
+    return data->sampleCount;  // the usual case
   return std::partition_point(times, times + data->sampleCount,
                               [](float t) { return !std::isnan(t); }) -
          times;
