@@ -687,6 +687,11 @@ std::string Attribute::getXML() const {
 
 Attribute Attribute::parseXML(Platform::StringView text) {
   if (text.empty()) throw XmlParseError("invalid attribute XML: empty text");
+  // XML has no NUL character, and pugixml would take one as the end of the text, silently
+  // dropping whatever follows.
+  if (const void* nul = std::memchr(text.data(), 0, text.size()))
+    throw XmlParseError("invalid attribute XML: NUL byte at byte " +
+                        std::to_string(static_cast<const char*>(nul) - text.data()));
   pugi::xml_document doc;
   // The defaults, plus: keep a text that is all blanks when it is an element's only content (a
   // string value of spaces is a value, not layout), and keep text outside the root element so

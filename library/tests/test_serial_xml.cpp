@@ -168,6 +168,9 @@ TEST(SerialXmlReject, MalformedText) {
                   "more than one root");
   EXPECT_REJECTED("<attr version=\"1\" type=\"null\"/>trailing", "unexpected text");
   EXPECT_REJECTED("leading<attr version=\"1\" type=\"null\"/>", "unexpected text");
+  EXPECT_REJECTED(std::string("<attr version=\"1\" type=\"null\"/>\0<junk", 37),
+                  "NUL byte at byte 31");
+  EXPECT_REJECTED(std::string("<attr version=\"1\" type=\"null\"/>\0", 32), "NUL byte");
   EXPECT_REJECTED("<attr version=\"1\" type=\"null\" type=\"int\"/>", "");
 }
 
