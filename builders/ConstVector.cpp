@@ -422,6 +422,8 @@ PySequenceMethods kConstVectorAsSequence = {
 
 // Does not adopt `attribute`: the vector holds handles of its own. Returns a new reference.
 PyObject* PyConstVectorFromDataAttribute(const OvAttr::DataAttribute& attribute, float time) {
+  // Another compiled module may call in before any script has imported PyOvAttribute.
+  if (!EnsureTypesReady(&PyConstVector_Type)) return nullptr;
   try {
     switch (attribute.getType()) {
       case OvAttr::kAttrTypeInt:

@@ -164,6 +164,16 @@ class PyAttributeFromAttributeTest(RefcountTestCase):
                   "del a\n"
                   "import PyOvAttribute\n"
                   "assert type(t.wrap_tag(5)) is PyOvAttribute.GroupAttribute\n")
+        self._run_without_import(script)
+
+    def test_vector_types_are_readied_for_a_caller_that_never_imported_the_module(self):
+        script = ("import sys, _ovattr_testext as t\n"
+                  "v = t.const_vector(5, 0.0)\n"
+                  "assert 'PyOvAttribute' in sys.modules\n"
+                  "assert len(v) == 0 and repr(v) == '[]'\n")
+        self._run_without_import(script)
+
+    def _run_without_import(self, script):
         env = dict(os.environ, OVATTR_TESTEXT_NO_IMPORT="1")
         process = subprocess.Popen([sys.executable, "-c", script], env=env,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
