@@ -240,7 +240,10 @@ int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
     if (after < before) return at;
   }
   // The earlier neighbour; of several samples at its time, the first is the earlier one.
-  return std::lower_bound(times, times + at, times[at - 1]) - times;
+  int64_t earlier = at - 1;
+  if (earlier > 0 && times[earlier - 1] == times[earlier])
+    earlier = std::lower_bound(times, times + earlier, times[earlier]) - times;
+  return earlier;
 }
 
 // ---- TypedDataAttribute ----
