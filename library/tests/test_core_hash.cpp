@@ -101,6 +101,34 @@ TEST(CoreHash, GroupsByEveryRouteHashAlike) {
   EXPECT_EQ(replaced.build(), direct);
 }
 
+TEST(CoreHash, ParsedFormsHashAlike) {
+  const float times[] = {0.5f, -1.0f};
+  const double r0[] = {-0.0, 1e300}, r1[] = {std::numeric_limits<double>::quiet_NaN(), 2.0};
+  const double* rows[] = {r0, r1};
+  const char* words[] = {"a b", "\x01<&>\xff", ""};
+  std::vector<Attribute> values = {
+      NullAttribute(),
+      IntAttribute(-5),
+      FloatAttribute(-0.0f),
+      DoubleAttribute(times, 2, rows, 2, 3),
+      StringAttribute(words, 3, 2),
+      GroupBuilder()
+          .set("a.b", IntAttribute(1), false)
+          .set("s", StringAttribute("x"))
+          .setGroupInherit(false)
+          .build(),
+      GroupBuilder().build(),
+  };
+  for (const Attribute& a : values) {
+    std::vector<char> bytes;
+    a.getBinary(bytes);
+    Attribute fromBinary = Attribute::parseBinary(bytes.data(), bytes.size());
+    EXPECT_EQ(fromBinary.getHash(), a.getHash()) << a.getType();
+    Attribute fromXml = Attribute::parseXML(a.getXML());
+    EXPECT_EQ(fromXml.getHash(), a.getHash()) << a.getXML();
+  }
+}
+
 TEST(CoreHash, EveryValueBitCounts) {
   const float base = 1.0f;
   uint32_t bits;
