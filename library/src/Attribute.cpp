@@ -39,7 +39,7 @@ AttributeData gNullData{
     0,               // childCount
     nullptr,         // times
     nullptr,         // values
-    nullptr,         // nameOrder
+    nullptr,         // nameIndex
     0,               // stringBytes
 };
 

@@ -32,7 +32,7 @@ struct GroupChild {
 // Strings: the values are a `const char*` table into the string bytes, which hold every string
 // NUL-terminated in table order (so the bytes alone, given the count, determine the strings;
 // the hash relies on that).
-// Group layout: [header][GroupChild x childCount][size_t order x childCount][name bytes].
+// Group layout: [header][GroupChild x childCount][uint32_t slot x groupIndexCapacity][name bytes].
 struct AttributeData {
   // Increments are relaxed: a new reference is always made from an existing one, which keeps
   // the block alive, and nothing is published through the count. The decrement is acq_rel so
@@ -55,9 +55,10 @@ struct AttributeData {
   // Data: sampleCount * valueCount elements (int32_t, float, double or const char*).
   // Groups: the GroupChild array.
   const void* values;
-  // Groups: child indices ordered by name, byte-wise, stable (so the first of equal names
-  // comes first).
-  const size_t* nameOrder;
+  // Groups: the name index, an open-addressing table (linear probing, at most half full) whose
+  // slots hold a child index + 1, or 0 when empty. Children were inserted in order, so of equal
+  // names the first one is met first. Not part of the hash: it is derived from the names.
+  const uint32_t* nameIndex;
   size_t stringBytes;  // strings: size of the string bytes; groups: size of the name bytes
 };
 
@@ -99,7 +100,18 @@ struct GroupChildInput {
 // A new group block (one reference) with the children in the order given.
 AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit);
 
-// Index of the first child named exactly `name`, or -1. O(log children).
+// Number of slots of the name index of a group of `childCount` children: a power of two at
+// least twice the count (0 for no children).
+inline size_t groupIndexCapacity(int64_t childCount) noexcept {
+  if (childCount <= 0) return 0;
+  const auto n = static_cast<uint64_t>(childCount) * 2;
+  return size_t{1} << (64 - __builtin_clzll(n - 1));
+}
+
+// The hash that places `name` in a name index (not the attribute hash).
+uint64_t nameIndexHash(std::string_view name) noexcept;
+
+// Index of the first child named exactly `name`, or -1. O(1) expected.
 int64_t findChild(const AttributeData* group, std::string_view name) noexcept;
 
 }  // namespace Tessark::internal::OvAttribute::detail

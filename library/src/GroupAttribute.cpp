@@ -2,12 +2,14 @@
 
 #include "Tessark/OvAttribute/GroupAttribute.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <numeric>
 #include <stdexcept>
+
+// Inlined: name hashes are short and hot on every lookup.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "AttributeData.h"
 
@@ -31,6 +33,10 @@ size_t checkedMul(size_t a, size_t b) {
 
 }  // namespace
 
+uint64_t nameIndexHash(std::string_view name) noexcept {
+  return XXH3_64bits(name.empty() ? "" : name.data(), name.size());
+}
+
 AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit) {
   size_t kept = 0;
   size_t nameBytes = 0;
@@ -39,40 +45,39 @@ AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool 
     ++kept;
     nameBytes = checkedAdd(nameBytes, children[i].name.size());
   }
+  // Slots hold index + 1 in 32 bits; the table is twice the count.
+  if (kept >= (size_t{1} << 31)) throw std::length_error("group too large");
+  const size_t capacity = groupIndexCapacity(static_cast<int64_t>(kept));
   static_assert(sizeof(AttributeData) % alignof(GroupChild) == 0, "children follow the header");
+  static_assert(sizeof(GroupChild) % alignof(uint32_t) == 0, "the index follows the children");
   const size_t childrenOffset = sizeof(AttributeData);
-  const size_t orderOffset = checkedAdd(childrenOffset, checkedMul(kept, sizeof(GroupChild)));
-  const size_t namesOffset = checkedAdd(orderOffset, checkedMul(kept, sizeof(size_t)));
+  const size_t indexOffset = checkedAdd(childrenOffset, checkedMul(kept, sizeof(GroupChild)));
+  const size_t namesOffset = checkedAdd(indexOffset, checkedMul(capacity, sizeof(uint32_t)));
   const size_t blockSize = checkedAdd(namesOffset, nameBytes);
 
   char* memory = static_cast<char*>(std::malloc(blockSize));
   if (!memory) throw std::bad_alloc();
   auto* out = reinterpret_cast<GroupChild*>(memory + childrenOffset);
-  auto* order = reinterpret_cast<size_t*>(memory + orderOffset);
+  auto* slots = reinterpret_cast<uint32_t*>(memory + indexOffset);
   char* names = memory + namesOffset;
+  if (capacity) std::memset(slots, 0, capacity * sizeof(uint32_t));
 
+  const size_t mask = capacity - 1;
   size_t k = 0;
   for (size_t i = 0; i < count; ++i) {
     if (!children[i].attribute) continue;
-    size_t n = children[i].name.size();
-    if (n) std::memcpy(names, children[i].name.data(), n);
+    const std::string_view name = children[i].name;
+    const size_t n = name.size();
+    if (n) std::memcpy(names, name.data(), n);
     out[k] = GroupChild{names, n, children[i].attribute};
     retain(children[i].attribute);
     names += n;
+    // Linear probing into the first free slot: a later equal name lands further along the
+    // same run, so lookups meet the first of equal names first without comparing here.
+    size_t at = nameIndexHash(name) & mask;
+    while (slots[at]) at = (at + 1) & mask;
+    slots[at] = static_cast<uint32_t>(k + 1);
     ++k;
-  }
-  std::iota(order, order + kept, size_t{0});
-  // Builders hand over names that are already unique; sorted input (after sort()) is common,
-  // so check before sorting.
-  auto less = [out](size_t a, size_t b) { return childName(out[a]) < childName(out[b]); };
-  if (!std::is_sorted(order, order + kept, less)) {
-    try {
-      std::stable_sort(order, order + kept, less);
-    } catch (...) {
-      for (size_t i = 0; i < kept; ++i) release(out[i].attribute);
-      std::free(memory);
-      throw;
-    }
   }
 
   return new (memory) AttributeData{{1},
@@ -89,20 +94,24 @@ AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool 
                                     static_cast<int64_t>(kept),
                                     nullptr,
                                     out,
-                                    order,
+                                    slots,
                                     nameBytes};
 }
 
 int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
   const GroupChild* children = groupChildren(group);
-  if (!children) return -1;
-  const size_t* begin = group->nameOrder;
-  const size_t* end = begin + group->childCount;
-  const size_t* at = std::lower_bound(begin, end, name, [children](size_t i, std::string_view n) {
-    return childName(children[i]) < n;
-  });
-  if (at == end || childName(children[*at]) != name) return -1;
-  return static_cast<int64_t>(*at);
+  if (!children || group->childCount <= 0) return -1;
+  const uint32_t* slots = group->nameIndex;
+  const size_t mask = groupIndexCapacity(group->childCount) - 1;
+  // The table is at most half full, so every probe run ends at an empty slot.
+  for (size_t at = nameIndexHash(name) & mask;; at = (at + 1) & mask) {
+    const uint32_t slot = slots[at];
+    if (!slot) return -1;
+    const GroupChild& child = children[slot - 1];
+    if (child.nameSize == name.size() &&
+        (name.empty() || std::memcmp(child.name, name.data(), name.size()) == 0))
+      return static_cast<int64_t>(slot - 1);
+  }
 }
 
 }  // namespace detail

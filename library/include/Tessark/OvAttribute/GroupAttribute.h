@@ -9,7 +9,7 @@
 namespace Tessark::internal::OvAttribute {
 
 // A group: children in order, each with a name (any bytes), and a group-inherit flag. Groups
-// are made by GroupBuilder or parsed. Name lookup is O(log children).
+// are made by GroupBuilder or parsed. Name lookup is O(1) expected (a hash index).
 class OVATTR_API GroupAttribute : public Attribute {
  public:
   GroupAttribute() noexcept = default;  // invalid
