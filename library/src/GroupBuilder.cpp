@@ -1,10 +1,17 @@
 // GroupBuilder: named children kept in order, with an index from name to position, and child
 // groups reached through dotted paths kept open as nested builders until build.
+//
+// The index is an open-addressing table (linear probing, at most half full) of entry positions
+// tagged with the high half of their name's hash, and every entry caches that hash: a set costs
+// one probe run that reads entries only on a tag match, with no node allocation, and a rehash
+// or a compaction never hashes a name again.
 
 #include "Tessark/OvAttribute/GroupBuilder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,9 +27,9 @@ namespace detail {
 class GroupBuilderImpl {
  public:
   struct Entry {
-    // On the heap so that the index's keys, which view it, survive moves of the entry.
-    // Null marks an entry deleted but not yet compacted away.
-    std::unique_ptr<std::string> name;
+    std::string name;
+    uint64_t hash = 0;    // nameIndexHash(name)
+    bool live = true;     // false: deleted but not yet compacted away
     Attribute attribute;  // the child, unless `sub` is set
     // A child group opened for editing by a path or a deep update: editing it through a
     // nested builder makes many sets under one group cost O(1) each, not a rebuild each.
@@ -44,16 +51,18 @@ class GroupBuilderImpl {
   }
 
   void set(std::string_view name, const Attribute& attribute, bool groupInherit) {
-    if (!attribute.isValid() || !validName(name)) return;
+    size_t dot;
+    if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
-    GroupBuilderImpl* parent = walk(name, true, groupInherit, &last);
+    GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
     parent->setLocal(last, attribute);
   }
 
   void setWithUniqueName(std::string_view name, const Attribute& attribute, bool groupInherit) {
-    if (!attribute.isValid() || !validName(name)) return;
+    size_t dot;
+    if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
-    GroupBuilderImpl* parent = walk(name, true, groupInherit, &last);
+    GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
     if (!parent->find(last)) {
       parent->setLocal(last, attribute);
       return;
@@ -75,7 +84,8 @@ class GroupBuilderImpl {
   void del(std::string_view name) {
     if (name.empty()) return;
     std::string_view last;
-    if (GroupBuilderImpl* parent = walk(name, false, true, &last)) parent->delLocal(last);
+    if (GroupBuilderImpl* parent = walk(name, firstDot(name), false, true, &last))
+      parent->delLocal(last);
   }
 
   void update(const GroupAttribute& group) {
@@ -101,9 +111,10 @@ class GroupBuilderImpl {
       GroupBuilderImpl* builder = frame.builder;
       std::string_view name = frame.source.getChildNameView(i).view();
       Attribute child = frame.source.getChildByIndex(i);
-      if (child.getType() == kAttrTypeGroup && builder->validName(name)) {
+      size_t dot;
+      if (child.getType() == kAttrTypeGroup && builder->validName(name, &dot)) {
         std::string_view last;
-        GroupBuilderImpl* parent = builder->walk(name, false, true, &last);
+        GroupBuilderImpl* parent = builder->walk(name, dot, false, true, &last);
         Entry* existing = parent ? parent->find(last) : nullptr;
         if (existing && (existing->sub || existing->attribute.getType() == kAttrTypeGroup)) {
           GroupBuilderImpl* merged = parent->open(*existing, true, false);
@@ -121,7 +132,7 @@ class GroupBuilderImpl {
     size_t n = static_cast<size_t>(std::min<int64_t>(count, int64_t{1} << 20));
     try {
       m_entries.reserve(n);
-      m_index.reserve(n);
+      reserveSlots(n);
     } catch (...) {
     }
   }
@@ -131,7 +142,7 @@ class GroupBuilderImpl {
   void sort() {
     compact();
     std::stable_sort(m_entries.begin(), m_entries.end(),
-                     [](const Entry& a, const Entry& b) { return *a.name < *b.name; });
+                     [](const Entry& a, const Entry& b) { return a.name < b.name; });
     reindex();
   }
 
@@ -147,7 +158,7 @@ class GroupBuilderImpl {
       GroupBuilderImpl* descend = nullptr;
       while (next < builder->m_entries.size()) {
         Entry& entry = builder->m_entries[next++];
-        if (entry.name && entry.sub) {
+        if (entry.live && entry.sub) {
           descend = entry.sub.get();
           break;
         }
@@ -159,9 +170,9 @@ class GroupBuilderImpl {
       inputs.clear();
       inputs.reserve(builder->m_entries.size() - builder->m_dead);
       for (const Entry& entry : builder->m_entries) {
-        if (!entry.name) continue;
+        if (!entry.live) continue;
         AttributeData* data = entry.sub ? entry.sub->m_built._data() : entry.attribute._data();
-        inputs.push_back({*entry.name, data});
+        inputs.push_back({entry.name, data});
       }
       builder->m_built = Attribute(newGroupData(inputs.data(), inputs.size(), builder->m_inherit));
       for (Entry& entry : builder->m_entries)
@@ -172,7 +183,8 @@ class GroupBuilderImpl {
   }
 
   void clear() {
-    m_index.clear();
+    m_slots.clear();
+    m_live = 0;
     m_entries.clear();
     m_dead = 0;
     m_uniqueHint.clear();
@@ -180,40 +192,100 @@ class GroupBuilderImpl {
   }
 
  private:
+  // A slot: the high 32 bits of the name's hash, then the entry position + 1; 0 when empty.
+  static constexpr uint64_t kEmpty = 0;
+  static constexpr uint64_t kTagMask = ~uint64_t{0xffffffff};
+  static uint64_t slotFor(uint64_t hash, size_t position) {
+    return (hash & kTagMask) | static_cast<uint64_t>(position + 1);
+  }
+  static size_t positionIn(uint64_t slot) { return static_cast<size_t>(slot & ~kTagMask) - 1; }
+
+  static size_t firstDot(std::string_view name) { return name.find('.'); }
+
+  // The slot that holds `name`, or the empty slot that ends its probe run.
+  size_t probe(std::string_view name, uint64_t hash) const {
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      const uint64_t slot = m_slots[at];
+      if (slot == kEmpty) return at;
+      if (((slot ^ hash) & kTagMask) != 0) continue;
+      const Entry& entry = m_entries[positionIn(slot)];
+      if (entry.hash == hash && entry.name == name) return at;
+    }
+  }
+
+  // Room in the index for `count` live names, keeping it at most half full.
+  void reserveSlots(size_t count) {
+    if (count * 2 <= m_slots.size()) return;
+    size_t capacity = m_slots.empty() ? 16 : m_slots.size();
+    while (capacity < count * 2) capacity *= 2;
+    m_slots.assign(capacity, kEmpty);
+    const size_t mask = capacity - 1;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+      if (!m_entries[i].live) continue;
+      size_t at = m_entries[i].hash & mask;
+      while (m_slots[at] != kEmpty) at = (at + 1) & mask;
+      m_slots[at] = slotFor(m_entries[i].hash, i);
+    }
+  }
+
   Entry* find(std::string_view name) {
-    auto it = m_index.find(name);
-    return it == m_index.end() ? nullptr : &m_entries[it->second];
+    if (m_slots.empty()) return nullptr;
+    const uint64_t slot = m_slots[probe(name, nameIndexHash(name))];
+    return slot == kEmpty ? nullptr : &m_entries[positionIn(slot)];
   }
 
   // Empty names are ignored; in normal mode so is a path with an empty step ("a..b", ".a").
-  bool validName(std::string_view name) const {
+  // `*dot` gets the first dot that makes a path: npos for a plain name and in strict mode.
+  bool validName(std::string_view name, size_t* dot) const {
+    *dot = std::string_view::npos;
     if (name.empty()) return false;
     if (m_strict) return true;
-    return name.front() != '.' && name.back() != '.' && name.find("..") == std::string_view::npos;
+    *dot = firstDot(name);
+    if (*dot == std::string_view::npos) return true;
+    return *dot != 0 && name.back() != '.' && name.find("..", *dot) == std::string_view::npos;
   }
 
-  Entry& append(std::string_view name) {
-    Entry entry;
-    entry.name = std::make_unique<std::string>(name);
-    m_entries.push_back(std::move(entry));
-    Entry& added = m_entries.back();
-    m_index.emplace(std::string_view(*added.name), m_entries.size() - 1);
+  // The entry named `name`, appended when there is none.
+  Entry& findOrAppend(std::string_view name) {
+    const uint64_t hash = nameIndexHash(name);
+    reserveSlots(m_live + 1);  // before the probe: the empty slot it finds stays valid
+    const size_t at = probe(name, hash);
+    if (m_slots[at] != kEmpty) return m_entries[positionIn(m_slots[at])];
+    if (m_entries.size() >= UINT32_MAX) throw std::length_error("group too large");
+    Entry& added = m_entries.emplace_back();
+    added.name.assign(name);
+    added.hash = hash;
+    m_slots[at] = slotFor(hash, m_entries.size() - 1);
+    ++m_live;
     return added;
   }
 
   void setLocal(std::string_view name, const Attribute& attribute) {
-    Entry* entry = find(name);
-    if (!entry) entry = &append(name);
-    entry->sub.reset();
-    entry->attribute = attribute;
+    Entry& entry = findOrAppend(name);
+    entry.sub.reset();
+    entry.attribute = attribute;
   }
 
   void delLocal(std::string_view name) {
-    auto it = m_index.find(name);
-    if (it == m_index.end()) return;
-    Entry& entry = m_entries[it->second];
-    m_index.erase(it);
-    entry.name.reset();
+    if (m_slots.empty()) return;
+    size_t hole = probe(name, nameIndexHash(name));
+    if (m_slots[hole] == kEmpty) return;
+    Entry& entry = m_entries[positionIn(m_slots[hole])];
+    // Backward-shift deletion: pull later members of the probe run into the hole whenever
+    // their home slot allows, so that no run is cut short and no tombstone is needed.
+    const size_t mask = m_slots.size() - 1;
+    for (size_t j = (hole + 1) & mask; m_slots[j] != kEmpty; j = (j + 1) & mask) {
+      const size_t home = m_entries[positionIn(m_slots[j])].hash & mask;
+      if (((j - home) & mask) >= ((j - hole) & mask)) {
+        m_slots[hole] = m_slots[j];
+        hole = j;
+      }
+    }
+    m_slots[hole] = kEmpty;
+    --m_live;
+    entry.live = false;
+    entry.name.clear();
     entry.attribute = Attribute();
     entry.sub.reset();
     ++m_dead;
@@ -224,16 +296,16 @@ class GroupBuilderImpl {
   void compact() {
     if (m_dead == 0) return;
     m_entries.erase(
-        std::remove_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return !e.name; }),
+        std::remove_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return !e.live; }),
         m_entries.end());
     m_dead = 0;
     reindex();
   }
 
+  // After entries moved: the same names, so their cached hashes are placed again as they are.
   void reindex() {
-    m_index.clear();
-    for (size_t i = 0; i < m_entries.size(); ++i)
-      if (m_entries[i].name) m_index.emplace(std::string_view(*m_entries[i].name), i);
+    m_slots.clear();
+    reserveSlots(m_live);
   }
 
   void takeSubs(std::vector<std::unique_ptr<GroupBuilderImpl>>* pending) {
@@ -267,19 +339,16 @@ class GroupBuilderImpl {
   // that is this builder and the whole name. In normal mode each step before a dot names a
   // child group, made (when `create`) if missing or not a group; without `create`, null when
   // the path does not lead through groups.
-  GroupBuilderImpl* walk(std::string_view name, bool create, bool groupInherit,
+  // `dot` is firstDot(name), which callers have at hand.
+  GroupBuilderImpl* walk(std::string_view name, size_t dot, bool create, bool groupInherit,
                          std::string_view* last) {
     GroupBuilderImpl* builder = this;
     if (!m_strict) {
-      size_t dot;
-      while ((dot = name.find('.')) != std::string_view::npos) {
+      for (; dot != std::string_view::npos; dot = firstDot(name)) {
         std::string_view head = name.substr(0, dot);
         name.remove_prefix(dot + 1);
-        Entry* entry = builder->find(head);
-        if (!entry) {
-          if (!create) return nullptr;
-          entry = &builder->append(head);
-        }
+        Entry* entry = create ? &builder->findOrAppend(head) : builder->find(head);
+        if (!entry) return nullptr;
         builder = builder->open(*entry, groupInherit, create);
         if (!builder) return nullptr;
       }
@@ -291,8 +360,9 @@ class GroupBuilderImpl {
   bool m_strict;
   bool m_inherit = true;
   std::vector<Entry> m_entries;
-  std::unordered_map<std::string_view, size_t> m_index;  // live entries: name -> position
-  size_t m_dead = 0;                                     // deleted entries not yet compacted
+  std::vector<uint64_t> m_slots;  // the index: a power of two in size, or empty
+  size_t m_live = 0;              // entries in the index
+  size_t m_dead = 0;              // deleted entries not yet compacted
   std::unordered_map<std::string, uint64_t> m_uniqueHint;
   Attribute m_built;  // scratch of build()
 };

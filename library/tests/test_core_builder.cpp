@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_core_helpers.h"
@@ -311,6 +313,40 @@ TEST(CoreBuilder, TenThousandSetsOfExistingNames) {
   GroupBuilder paths;
   for (int i = 0; i < 10000; ++i) paths.set("g.n" + std::to_string(i), IntAttribute(i));
   EXPECT_EQ(GroupAttribute(paths.build().getChildByName("g")).getNumberOfChildren(), 10000);
+}
+
+// Sets and deletes in random order over a few hundred names (so probe runs collide, grow and
+// are cut by deletions), checked after every step against a plain ordered list.
+TEST(CoreBuilder, RandomSetsAndDeletesMatchAPlainList) {
+  std::mt19937 rng(11);
+  GroupBuilder b(GroupBuilder::BuilderModeStrict);
+  std::vector<std::pair<std::string, int32_t>> model;
+  auto at = [&model](const std::string& name) {
+    for (size_t i = 0; i < model.size(); ++i)
+      if (model[i].first == name) return static_cast<int64_t>(i);
+    return int64_t{-1};
+  };
+  for (int step = 0; step < 20000; ++step) {
+    std::string name = "n" + std::to_string(rng() % 300);
+    if (rng() % 3 == 0) {
+      b.del(name);
+      if (int64_t i = at(name); i >= 0) model.erase(model.begin() + i);
+    } else {
+      b.set(name, IntAttribute(step));
+      if (int64_t i = at(name); i >= 0)
+        model[static_cast<size_t>(i)].second = step;
+      else
+        model.emplace_back(name, step);
+    }
+    if (step % 997 != 0) continue;
+    GroupAttribute g = b.build(GroupBuilder::BuildAndRetain);
+    ASSERT_EQ(g.getNumberOfChildren(), static_cast<int64_t>(model.size()));
+    for (size_t i = 0; i < model.size(); ++i) {
+      ASSERT_EQ(g.getChildName(static_cast<int64_t>(i)), model[i].first);
+      ASSERT_EQ(g.getChildIndex(model[i].first), static_cast<int64_t>(i));
+      ASSERT_EQ(g.getChildByIndex(static_cast<int64_t>(i)), IntAttribute(model[i].second));
+    }
+  }
 }
 
 }  // namespace
