@@ -18,6 +18,7 @@ import operator
 import os
 import pickle
 import StringIO
+import struct
 import sys
 import unittest
 import warnings
@@ -58,12 +59,15 @@ def _pending_error():
 
 
 def _watched(objects):
+    """The objects whose counts the sweep compares, each once."""
     watched = []
+    seen = set()
     for obj in objects:
-        count = sys.getrefcount(obj)
-        if (count <= _PRIVATE_REFCOUNT_LIMIT and not isinstance(obj, type) and
-                id(obj) not in H.UNWATCHED):
-            watched.append((obj, count))
+        if id(obj) in seen or isinstance(obj, type) or id(obj) in H.UNWATCHED:
+            continue
+        seen.add(id(obj))
+        if sys.getrefcount(obj) <= _PRIVATE_REFCOUNT_LIMIT:
+            watched.append(obj)
     return watched
 
 
@@ -80,7 +84,9 @@ class Sweep(object):
         if _TRACE is not None:
             _TRACE.write(label + "\n")
             _TRACE.flush()
+        # Counted only once the temporary list is gone: it holds references too.
         watched = _watched([receiver] + list(args) + list(kwargs.values()))
+        counts = [sys.getrefcount(watched[i]) for i in range(len(watched))]
         outcome = None
         try:
             if receiver is None:
@@ -98,11 +104,11 @@ class Sweep(object):
             self.problems.append("%s: returned with an error pending (%s)" % (label, pending))
         if outcome is not None:
             self.problems.append("%s: %s" % (label, outcome))
-        for obj, before in watched:
-            after = sys.getrefcount(obj)
-            if after != before:
+        for index in range(len(watched)):
+            after = sys.getrefcount(watched[index])
+            if after != counts[index]:
                 self.problems.append("%s: reference count of %s went from %d to %d" % (
-                    label, _short(obj), before - 1, after - 1))
+                    label, _short(watched[index]), counts[index] - 1, after - 1))
         H.UNWATCHED.clear()
 
     def check(self, case):
@@ -366,6 +372,60 @@ class ConstructionSweep(unittest.TestCase):
                            _default_args(duplicate, name))
             for name, fn in (("hash", hash), ("repr", repr), ("==", lambda a: a == a)):
                 sweep.call("copy %s %s" % (type(duplicate).__name__, name), fn, duplicate)
+        sweep.check(self)
+
+
+def deep_xml(depth):
+    """The XML text of `depth` groups nested in each other around a null attribute."""
+    group = '<attr%s type="group" inherit="true" children="1">'
+    return (group % ' version="1"' + (group % ' name="g"') * (depth - 1) +
+            '<attr name="g" type="null"/>' + "</attr>" * depth)
+
+
+def deep_binary(depth):
+    """The binary form of `depth` nested groups around a null attribute."""
+    level = "\x05\x01" + struct.pack("<QQ", 1, 1) + "g"
+    return "OVAB" + struct.pack("<I", 1) + level * depth + "\x00\x00"
+
+
+class DeepInputSweep(unittest.TestCase):
+    """Nesting is where recursive code runs out of stack: parsing takes 10,000 levels and
+    refuses more; building, hashing, writing and destroying handle deeper values."""
+
+    def test_parsers_at_and_past_the_depth_limit(self):
+        sweep = Sweep()
+        limit = 10000
+        for depth in (limit, limit + 1, 200000):
+            text, blob = deep_xml(depth), deep_binary(depth)
+            sweep.call("parseXML depth %d" % depth, P.Attribute.parseXML, args=[text])
+            sweep.call("parseBinary depth %d" % depth, P.Attribute.parseBinary,
+                       args=[bytearray(blob)])
+        sweep.check(self)
+        self.assertIsInstance(P.Attribute.parseXML(deep_xml(limit)), P.GroupAttribute)
+        self.assertIsInstance(P.Attribute.parseBinary(deep_binary(limit)), P.GroupAttribute)
+        self.assertRaises(ValueError, P.Attribute.parseXML, deep_xml(limit + 1))
+        self.assertRaises(TypeError, P.Attribute.parseBinary, deep_binary(limit + 1))
+
+    def test_deep_values_made_through_the_api(self):
+        sweep = Sweep()
+        builder = P.GroupBuilder()
+        builder.set(".".join(["a"] * 20000), P.IntAttribute([1, 2]))
+        from_path = builder.build()
+        nested = H.deep_group(12000)
+        for value in (from_path, nested):
+            for name in ("getHash", "getHash64", "getXML", "getBinary", "childList",
+                         "getNumberOfChildren"):
+                sweep.call("deep %s" % name, getattr(type(value), name), value)
+            sweep.call("deep writePython", type(value).writePython, value,
+                       [StringIO.StringIO()])
+            sweep.call("deep ==", operator.eq, value, [nested])
+            sweep.call("deep reparse XML", lambda v: P.Attribute.parseXML(v.getXML()), value)
+            sweep.call("deep reparse binary",
+                       lambda v: P.Attribute.parseBinary(v.getBinary()), value)
+            sweep.call("deep RemoveTimeSamplesIfAllSame", P.Util.RemoveTimeSamplesIfAllSame,
+                       args=[value])
+            sweep.call("deep update", lambda v: P.GroupBuilder().deepUpdate(v).build(), value)
+        del from_path, nested, value  # destroying them must not recurse either
         sweep.check(self)
 
 
