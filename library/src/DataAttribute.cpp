@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <stdexcept>
@@ -63,6 +64,76 @@ class ReleaseGuard {
   FreeOwnedDataFunc m_func;
 };
 
+struct FreeMemory {
+  void operator()(char* memory) const noexcept { std::free(memory); }
+};
+
+// A malloc'd block of `bytesOffset` bytes plus the strings of `rows` (samples x valueCount, a
+// null row or string being ""), each copied NUL-terminated at bytesOffset on, with the table at
+// valuesOffset pointing at them; `*stringBytes` gets their size. Each string is read once (one
+// scan for its length, one copy), so the block grows while the strings are copied: the table
+// holds offsets until the block stops moving.
+char* newStringBlock(const char* const* const* rows, size_t samples, size_t valueCount,
+                     size_t valuesOffset, size_t bytesOffset, size_t* stringBytes) {
+  const size_t total = samples * valueCount;  // checked by the caller
+  constexpr size_t kInlineCopy = 32;
+  // A guess that fits short strings (and one of up to 63 bytes); longer ones grow the block by
+  // doubling.
+  size_t capacity = checkedAdd(
+      bytesOffset, checkedAdd(std::min<size_t>(checkedMul(total, 8), size_t{1} << 26), 56));
+  std::unique_ptr<char, FreeMemory> block(static_cast<char*>(std::malloc(capacity)));
+  if (!block) throw std::bad_alloc();
+  size_t used = bytesOffset;
+  size_t k = 0;
+  for (size_t i = 0; i < samples; ++i) {
+    const char* const* row = rows ? rows[i] : nullptr;
+    for (size_t j = 0; j < valueCount; ++j, ++k) {
+      const char* s = row ? row[j] : nullptr;
+      if (!s) s = "";
+      // Short strings (the common case) are copied inline while they are scanned: two library
+      // calls per string cost more than the bytes.
+      if (capacity - used > kInlineCopy) {
+        char* out = block.get() + used;
+        size_t n = 0;
+        while (n < kInlineCopy && (out[n] = s[n]) != '\0') ++n;
+        if (n < kInlineCopy) {
+          reinterpret_cast<size_t*>(block.get() + valuesOffset)[k] = used;
+          used += n + 1;
+          continue;
+        }
+      }
+      const size_t n = std::strlen(s);
+      const size_t end = checkedAdd(used, checkedAdd(n, 1));
+      if (end > capacity) {
+        size_t grown = capacity <= SIZE_MAX / 2 ? std::max(end, capacity * 2) : end;
+        char* moved = static_cast<char*>(std::realloc(block.get(), grown));
+        if (!moved) throw std::bad_alloc();
+        block.release();
+        block.reset(moved);
+        capacity = grown;
+      }
+      char* out = block.get() + used;
+      if (n) std::memcpy(out, s, n);
+      out[n] = '\0';
+      reinterpret_cast<size_t*>(block.get() + valuesOffset)[k] = used;
+      used = end;
+    }
+  }
+  // Give back the unused tail unless it is too small to matter.
+  if (capacity - used > 64) {
+    if (char* shrunk = static_cast<char*>(std::realloc(block.get(), used))) {
+      block.release();
+      block.reset(shrunk);
+    }
+  }
+  char* memory = block.release();
+  auto* slots = reinterpret_cast<size_t*>(memory + valuesOffset);
+  auto* table = reinterpret_cast<const char**>(memory + valuesOffset);
+  for (size_t t = 0; t < total; ++t) table[t] = memory + slots[t];
+  *stringBytes = used - bytesOffset;
+  return memory;
+}
+
 }  // namespace
 
 template <typename T>
@@ -74,25 +145,19 @@ AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* co
   const size_t samples = static_cast<size_t>(sampleCount);
   const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
 
-  size_t stringBytes = 0;
-  if constexpr (kIsString) {
-    stringBytes = total;  // the NULs
-    if (rows) {
-      for (size_t i = 0; i < samples; ++i) {
-        if (!rows[i]) continue;
-        for (int64_t j = 0; j < valueCount; ++j)
-          if (const char* s = rows[i][j]) stringBytes = checkedAdd(stringBytes, std::strlen(s));
-      }
-    }
-  }
-
   const size_t timesOffset = alignUp8(sizeof(AttributeData));
   const size_t valuesOffset = alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
   const size_t bytesOffset = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
-  const size_t blockSize = checkedAdd(bytesOffset, stringBytes);
 
-  char* memory = static_cast<char*>(std::malloc(blockSize));
-  if (!memory) throw std::bad_alloc();
+  char* memory;
+  size_t stringBytes = 0;
+  if constexpr (kIsString) {
+    memory = newStringBlock(rows, samples, static_cast<size_t>(valueCount), valuesOffset,
+                            bytesOffset, &stringBytes);
+  } else {
+    memory = static_cast<char*>(std::malloc(bytesOffset));
+    if (!memory) throw std::bad_alloc();
+  }
   auto* timesOut = reinterpret_cast<float*>(memory + timesOffset);
   T* valuesOut = reinterpret_cast<T*>(memory + valuesOffset);
   auto* data =
@@ -110,20 +175,7 @@ AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* co
   else
     std::fill(timesOut, timesOut + samples, 0.0f);
 
-  if constexpr (kIsString) {
-    char* cursor = memory + bytesOffset;
-    for (size_t i = 0; i < samples; ++i) {
-      const char* const* row = rows ? rows[i] : nullptr;
-      for (int64_t j = 0; j < valueCount; ++j) {
-        const char* s = row ? row[j] : nullptr;
-        size_t n = s ? std::strlen(s) : 0;
-        if (n) std::memcpy(cursor, s, n);
-        cursor[n] = '\0';
-        *valuesOut++ = cursor;
-        cursor += n + 1;
-      }
-    }
-  } else {
+  if constexpr (!kIsString) {
     const size_t rowBytes = static_cast<size_t>(valueCount) * sizeof(T);
     for (size_t i = 0; i < samples; ++i) {
       const T* row = rows ? rows[i] : nullptr;

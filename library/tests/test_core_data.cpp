@@ -79,6 +79,38 @@ TEST(StringData, StringBytesAreCopiedAndEndAtFirstNul) {
   EXPECT_EQ(StringAttribute(std::string("a\0b", 3)).getValue("", true), "a");
 }
 
+// Lengths around the short-string copy and far past the first size guess of the block, over
+// several samples with a null row: every string comes back whole and in place, and the hash
+// depends on the strings only, not on how the block grew.
+TEST(StringData, MixedLengthsOverSamples) {
+  std::vector<std::string> storage;
+  for (size_t n : {0, 1, 7, 8, 30, 31, 32, 33, 63, 64, 65, 200, 5000, 100000})
+    storage.push_back(std::string(n, static_cast<char>('a' + n % 26)));
+  const size_t count = storage.size();
+  std::vector<const char*> first, second;
+  for (const std::string& s : storage) first.push_back(s.c_str());
+  for (size_t i = count; i-- > 0;) second.push_back(storage[i].c_str());
+  const float times[] = {0.0f, 1.0f, 2.0f};
+  const char* const* rows[] = {first.data(), nullptr, second.data()};
+  StringAttribute a(times, 3, rows, static_cast<int64_t>(count), 1);
+  for (int64_t sample = 0; sample < 3; ++sample) {
+    ConstVector<const char*> v = a.getSample(sample);
+    ASSERT_EQ(v.size(), count);
+    for (size_t i = 0; i < count; ++i) {
+      const std::string& expected = sample == 0   ? storage[i]
+                                    : sample == 2 ? storage[count - 1 - i]
+                                                  : std::string();
+      ASSERT_EQ(std::string(v[i]), expected) << sample << " " << i;
+    }
+  }
+  std::vector<const char*> empty(count, "");
+  const char* const* sameRows[] = {first.data(), empty.data(), second.data()};
+  EXPECT_EQ(a.getHash(),
+            StringAttribute(times, 3, sameRows, static_cast<int64_t>(count), 1).getHash());
+  EXPECT_NE(a.getHash(),
+            StringAttribute(times, 3, sameRows, static_cast<int64_t>(count) - 1, 1).getHash());
+}
+
 TYPED_TEST(DataKinds, TupleSizeIsKeptAsGiven) {
   auto input = values<TypeParam>(6);
   struct Case {
