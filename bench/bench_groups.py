@@ -11,11 +11,10 @@ Targets: getChildByName within 2x of its baseline, building with GroupBuilder.se
 building a dict. The other rows are reported for information.
 """
 
-import gc
 import sys
-import time
 
 import PyOvAttribute
+from timing import best_cpu_seconds
 from PyOvAttribute import GroupAttribute, GroupBuilder, IntAttribute
 
 CHILDREN = 10000
@@ -23,25 +22,7 @@ REPEATS = 7
 
 
 def _best(function):
-    """CPU seconds of the fastest of REPEATS runs of function(): the least disturbed run. The
-    collector is off while timing, as timeit does, so that no run pays for another's garbage."""
-    # Process CPU time, not wall time: on a shared machine the wall clock also counts the
-    # time this process waits for a core, which swamps runs of a few milliseconds.
-    timer = time.clock
-    was_enabled = gc.isenabled()
-    gc.disable()
-    try:
-        best = None
-        for _ in range(REPEATS):
-            start = timer()
-            function()
-            elapsed = timer() - start
-            if best is None or elapsed < best:
-                best = elapsed
-        return best
-    finally:
-        if was_enabled:
-            gc.enable()
+    return best_cpu_seconds(function, REPEATS)
 
 
 def _data():

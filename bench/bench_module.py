@@ -27,9 +27,9 @@ import os
 import random
 import subprocess
 import sys
-import time
 
 import PyOvAttribute
+from timing import best_cpu_seconds
 from PyOvAttribute import DoubleAttribute, FloatAttribute, IntAttribute, StringAttribute
 
 EXTRA_SECTIONS = ["bench_groups"]
@@ -39,25 +39,7 @@ REPEATS = 5
 
 
 def _best(function):
-    """CPU seconds of the fastest of REPEATS runs of function(): the least disturbed run. The
-    collector is off while timing, as timeit does, so that no run pays for another's garbage."""
-    # Process CPU time rather than the wall clock, which on a shared machine also counts the
-    # time spent waiting for a core.
-    timer = time.clock
-    was_enabled = gc.isenabled()
-    gc.disable()
-    try:
-        best = None
-        for _ in range(REPEATS):
-            start = timer()
-            function()
-            elapsed = timer() - start
-            if best is None or elapsed < best:
-                best = elapsed
-        return best
-    finally:
-        if was_enabled:
-            gc.enable()
+    return best_cpu_seconds(function, REPEATS)
 
 
 def _resident_bytes():

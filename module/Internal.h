@@ -135,6 +135,11 @@ Result GuardCpp(Result failure, Body&& body) noexcept {
   }
 }
 
+// The body of writePython: parses one file argument ("O") and runs `script` with _theAttr
+// (self), _theFile and __builtins__ as its namespace. Returns a new reference (the script's
+// result), or null with its exception set.
+PyObject* RunWritePythonScript(PyObject* self, PyObject* args, const char* script);
+
 // Library values to new Python objects. Each returns a new reference.
 PyObject* PyObjectFromInt(const int32_t& value);
 PyObject* PyObjectFromFloat(const float& value);

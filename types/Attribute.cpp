@@ -158,25 +158,8 @@ PyObject* Attribute_getHash64(PyObject* self, PyObject* /*unused*/) {
   });
 }
 
-// Borrows the file object; the temporary globals hold their own references to it and to self
-// while the script runs. Returns a new reference.
 PyObject* Attribute_writePython(PyObject* self, PyObject* args) {
-  PyObject* file = nullptr;
-  if (!PyArg_ParseTuple(args, "O", &file)) return nullptr;
-  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-  if (!builtins) {
-    PyErr_SetString(PyExc_SystemError, "no builtins to run writePython with");
-    return nullptr;
-  }
-  const PyRef globals = PyRef::steal(PyDict_New());
-  if (!globals) return nullptr;
-  if (PyDict_SetItemString(globals.get(), "_theAttr", self) < 0 ||
-      PyDict_SetItemString(globals.get(), "_theFile", file) < 0 ||
-      PyDict_SetItemString(globals.get(), "__builtins__", builtins) < 0) {
-    return nullptr;
-  }
-  return PyRun_StringFlags(kWritePythonScript, Py_file_input, globals.get(), globals.get(),
-                           nullptr);
+  return RunWritePythonScript(self, args, kWritePythonScript);
 }
 
 PyMethodDef Attribute_methods[] = {
@@ -191,6 +174,26 @@ PyMethodDef Attribute_methods[] = {
 };
 
 }  // namespace
+
+// Borrows self and the file; the temporary namespace holds its own references to both while
+// the script runs. Returns a new reference (None), or null with the script's exception set.
+PyObject* RunWritePythonScript(PyObject* self, PyObject* args, const char* script) {
+  PyObject* file = nullptr;
+  if (!PyArg_ParseTuple(args, "O", &file)) return nullptr;
+  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+  if (!builtins) {
+    PyErr_SetString(PyExc_SystemError, "no builtins to run writePython with");
+    return nullptr;
+  }
+  const PyRef globals = PyRef::steal(PyDict_New());
+  if (!globals) return nullptr;
+  if (PyDict_SetItemString(globals.get(), "_theAttr", self) < 0 ||
+      PyDict_SetItemString(globals.get(), "_theFile", file) < 0 ||
+      PyDict_SetItemString(globals.get(), "__builtins__", builtins) < 0) {
+    return nullptr;
+  }
+  return PyRun_StringFlags(script, Py_file_input, globals.get(), globals.get(), nullptr);
+}
 
 // clang-format off
 PyTypeObject PyAttribute_Type = {

@@ -220,19 +220,7 @@ constexpr const char kWritePythonScript[] =
 // The library is reached only through the script's own method calls, each guarded, so an
 // invalid group surfaces as the script's "Invalid attr" after the opening text is written.
 PyObject* GroupAttribute_writePython(PyObject* self, PyObject* args) {
-  PyObject* file = nullptr;
-  if (!PyArg_ParseTuple(args, "O", &file)) return nullptr;
-  PyRef namespaceDict = PyRef::steal(PyDict_New());
-  if (!namespaceDict) return nullptr;
-  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-  if (PyDict_SetItemString(namespaceDict.get(), "_theAttr", self) < 0 ||
-      PyDict_SetItemString(namespaceDict.get(), "_theFile", file) < 0 || !builtins ||
-      PyDict_SetItemString(namespaceDict.get(), "__builtins__", builtins) < 0) {
-    return nullptr;
-  }
-  // Returns a new reference (None), or null with the script's exception set.
-  return PyRun_StringFlags(kWritePythonScript, Py_file_input, namespaceDict.get(),
-                           namespaceDict.get(), nullptr);
+  return RunWritePythonScript(self, args, kWritePythonScript);
 }
 
 PyMethodDef kGroupAttributeMethods[] = {
