@@ -119,8 +119,11 @@ char* newStringBlock(const char* const* const* rows, size_t samples, size_t valu
       used = end;
     }
   }
-  // Give back the unused tail unless it is too small to matter.
-  if (capacity - used > 64) {
+  // Give back the unused tail only when it is a real share of the block. A large block comes
+  // from its own mapping, and the allocator serves the next request of the same size from the
+  // heap only when the block it freed last was at least that large: shrinking every block would
+  // make each construction map and fault in fresh pages.
+  if (capacity - used > 64 && capacity - used > capacity / 8) {
     if (char* shrunk = static_cast<char*>(std::realloc(block.get(), used))) {
       block.release();
       block.reset(shrunk);
