@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string_view>
 
 #include "Tessark/OvAttribute/Attribute.h"
@@ -61,6 +62,19 @@ struct AttributeData {
   const uint32_t* nameIndex;
   size_t stringBytes;  // strings: size of the string bytes; groups: size of the name bytes
 };
+
+// Block sizes computed from counts a caller gave: an overflow is a value too large to hold,
+// never a wrapped, too small allocation.
+inline size_t checkedAdd(size_t a, size_t b) {
+  size_t r;
+  if (__builtin_add_overflow(a, b, &r)) throw std::length_error("attribute too large");
+  return r;
+}
+inline size_t checkedMul(size_t a, size_t b) {
+  size_t r;
+  if (__builtin_mul_overflow(a, b, &r)) throw std::length_error("attribute too large");
+  return r;
+}
 
 inline void retain(AttributeData* data) noexcept {
   if (data && !data->immortal) data->refCount.fetch_add(1, std::memory_order_relaxed);

@@ -31,18 +31,6 @@ constexpr Storage kStorageOf<double> = Storage::kDouble;
 template <>
 constexpr Storage kStorageOf<const char*> = Storage::kString;
 
-size_t checkedMul(size_t a, size_t b) {
-  size_t r;
-  if (__builtin_mul_overflow(a, b, &r)) throw std::length_error("attribute too large");
-  return r;
-}
-
-size_t checkedAdd(size_t a, size_t b) {
-  size_t r;
-  if (__builtin_add_overflow(a, b, &r)) throw std::length_error("attribute too large");
-  return r;
-}
-
 constexpr size_t alignUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 // Ascending times with NaN last; equal times (and -0.0 against 0.0) keep their order.

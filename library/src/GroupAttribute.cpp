@@ -17,22 +17,6 @@ namespace Tessark::internal::OvAttribute {
 
 namespace detail {
 
-namespace {
-
-size_t checkedAdd(size_t a, size_t b) {
-  size_t r;
-  if (__builtin_add_overflow(a, b, &r)) throw std::length_error("group too large");
-  return r;
-}
-
-size_t checkedMul(size_t a, size_t b) {
-  size_t r;
-  if (__builtin_mul_overflow(a, b, &r)) throw std::length_error("group too large");
-  return r;
-}
-
-}  // namespace
-
 uint64_t nameIndexHash(std::string_view name) noexcept {
   return XXH3_64bits(name.empty() ? "" : name.data(), name.size());
 }
