@@ -45,18 +45,6 @@ Conversion IntFromPyObject(PyObject* obj, int32_t* slot) {
   return Conversion::kDone;
 }
 
-Conversion FloatFromPyObject(PyObject* obj, float* slot) {
-  double value;
-  if (PyFloat_Check(obj)) {
-    value = PyFloat_AS_DOUBLE(obj);
-  } else {
-    const Conversion result = DoubleThroughNumberFloat(obj, &value);
-    if (result != Conversion::kDone) return result;
-  }
-  *slot = NarrowToFloat(value);
-  return Conversion::kDone;
-}
-
 Conversion DoubleFromPyObject(PyObject* obj, double* slot) {
   double value;
   if (PyFloat_Check(obj)) {
@@ -67,6 +55,14 @@ Conversion DoubleFromPyObject(PyObject* obj, double* slot) {
   }
   *slot = value;
   return Conversion::kDone;
+}
+
+// The double conversion, then the nearest 32-bit float.
+Conversion FloatFromPyObject(PyObject* obj, float* slot) {
+  double value;
+  const Conversion result = DoubleFromPyObject(obj, &value);
+  if (result == Conversion::kDone) *slot = NarrowToFloat(value);
+  return result;
 }
 
 Conversion StringFromPyObject(PyObject* obj, const char** slot) {
