@@ -114,6 +114,38 @@ struct GroupChildInput {
 // A new group block (one reference) with the children in the order given.
 AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit);
 
+// Writes a group block child by child, for callers that know the child count and the total
+// size of the names up front and have each name's nameIndexHash at hand (the builder): no
+// temporary list of children and no second hashing of the names. Exactly `childCount` adds
+// must precede finish(); a writer destroyed unfinished frees its block and releases the
+// children added so far.
+class GroupBlockWriter {
+ public:
+  // Allocates the block; throws std::bad_alloc or std::length_error.
+  GroupBlockWriter(size_t childCount, size_t nameBytes, bool groupInherit);
+  GroupBlockWriter(const GroupBlockWriter&) = delete;
+  GroupBlockWriter& operator=(const GroupBlockWriter&) = delete;
+  ~GroupBlockWriter();
+
+  // Appends a child (never null) named `name`, whose nameIndexHash is `nameHash`: the block
+  // retains it, or takes over the caller's reference when `adopt`. Throws std::logic_error
+  // past childCount children or nameBytes bytes of names (an adopted child is released).
+  void add(std::string_view name, uint64_t nameHash, AttributeData* child, bool adopt = false);
+  // The finished block (one reference). Throws std::logic_error before childCount adds.
+  AttributeData* finish();
+
+ private:
+  char* m_memory = nullptr;
+  GroupChild* m_children = nullptr;
+  uint32_t* m_slots = nullptr;  // groupIndexCapacity(childCount) of them
+  char* m_names = nullptr;
+  size_t m_childCount;
+  size_t m_added = 0;
+  size_t m_nameBytes;
+  size_t m_namesUsed = 0;
+  bool m_groupInherit;
+};
+
 // Number of slots of the name index of a group of `childCount` children: a power of two at
 // least twice the count (0 for no children).
 inline size_t groupIndexCapacity(int64_t childCount) noexcept {

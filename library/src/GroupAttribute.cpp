@@ -29,57 +29,78 @@ AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool 
     ++kept;
     nameBytes = checkedAdd(nameBytes, children[i].name.size());
   }
+  GroupBlockWriter writer(kept, nameBytes, groupInherit);
+  for (size_t i = 0; i < count; ++i) {
+    if (children[i].attribute)
+      writer.add(children[i].name, nameIndexHash(children[i].name), children[i].attribute);
+  }
+  return writer.finish();
+}
+
+GroupBlockWriter::GroupBlockWriter(size_t childCount, size_t nameBytes, bool groupInherit)
+    : m_childCount(childCount), m_nameBytes(nameBytes), m_groupInherit(groupInherit) {
   // Slots hold index + 1 in 32 bits; the table is twice the count.
-  if (kept >= (size_t{1} << 31)) throw std::length_error("group too large");
-  const size_t capacity = groupIndexCapacity(static_cast<int64_t>(kept));
+  if (childCount >= (size_t{1} << 31)) throw std::length_error("group too large");
   static_assert(sizeof(AttributeData) % alignof(GroupChild) == 0, "children follow the header");
   static_assert(sizeof(GroupChild) % alignof(uint32_t) == 0, "the index follows the children");
-  const size_t childrenOffset = sizeof(AttributeData);
-  const size_t indexOffset = checkedAdd(childrenOffset, checkedMul(kept, sizeof(GroupChild)));
-  const size_t namesOffset = checkedAdd(indexOffset, checkedMul(capacity, sizeof(uint32_t)));
-  const size_t blockSize = checkedAdd(namesOffset, nameBytes);
+  const size_t capacity = groupIndexCapacity(static_cast<int64_t>(childCount));
+  const size_t slotsOffset =
+      checkedAdd(sizeof(AttributeData), checkedMul(childCount, sizeof(GroupChild)));
+  const size_t namesOffset = checkedAdd(slotsOffset, checkedMul(capacity, sizeof(uint32_t)));
+  m_memory = static_cast<char*>(std::malloc(checkedAdd(namesOffset, nameBytes)));
+  if (!m_memory) throw std::bad_alloc();
+  m_children = reinterpret_cast<GroupChild*>(m_memory + sizeof(AttributeData));
+  m_slots = reinterpret_cast<uint32_t*>(m_memory + slotsOffset);
+  m_names = m_memory + namesOffset;
+  if (capacity) std::memset(m_slots, 0, capacity * sizeof(uint32_t));
+}
 
-  char* memory = static_cast<char*>(std::malloc(blockSize));
-  if (!memory) throw std::bad_alloc();
-  auto* out = reinterpret_cast<GroupChild*>(memory + childrenOffset);
-  auto* slots = reinterpret_cast<uint32_t*>(memory + indexOffset);
-  char* names = memory + namesOffset;
-  if (capacity) std::memset(slots, 0, capacity * sizeof(uint32_t));
+GroupBlockWriter::~GroupBlockWriter() {
+  if (!m_memory) return;
+  for (size_t i = 0; i < m_added; ++i) release(m_children[i].attribute);
+  std::free(m_memory);
+}
 
-  const size_t mask = capacity - 1;
-  size_t k = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (!children[i].attribute) continue;
-    const std::string_view name = children[i].name;
-    const size_t n = name.size();
-    if (n) std::memcpy(names, name.data(), n);
-    out[k] = GroupChild{names, n, children[i].attribute};
-    retain(children[i].attribute);
-    names += n;
-    // Linear probing into the first free slot: a later equal name lands further along the
-    // same run, so lookups meet the first of equal names first without comparing here.
-    size_t at = nameIndexHash(name) & mask;
-    while (slots[at]) at = (at + 1) & mask;
-    slots[at] = static_cast<uint32_t>(k + 1);
-    ++k;
+void GroupBlockWriter::add(std::string_view name, uint64_t nameHash, AttributeData* child,
+                           bool adopt) {
+  if (!m_memory || m_added == m_childCount || !child || name.size() > m_nameBytes - m_namesUsed) {
+    if (adopt) release(child);
+    throw std::logic_error("GroupBlockWriter: more children than announced");
   }
+  char* stored = m_names + m_namesUsed;
+  if (!name.empty()) std::memcpy(stored, name.data(), name.size());
+  m_namesUsed += name.size();
+  m_children[m_added] = GroupChild{stored, name.size(), child};
+  if (!adopt) retain(child);
+  // Linear probing into the first free slot: a later equal name lands further along the
+  // same run, so lookups meet the first of equal names first without comparing here.
+  const size_t mask = groupIndexCapacity(static_cast<int64_t>(m_childCount)) - 1;
+  size_t at = nameHash & mask;
+  while (m_slots[at]) at = (at + 1) & mask;
+  m_slots[at] = static_cast<uint32_t>(++m_added);
+}
 
+AttributeData* GroupBlockWriter::finish() {
+  if (!m_memory || m_added != m_childCount || m_namesUsed != m_nameBytes)
+    throw std::logic_error("GroupBlockWriter: fewer children than announced");
+  char* memory = m_memory;
+  m_memory = nullptr;
   return new (memory) AttributeData{{1},
                                     kAttrTypeGroup,
                                     Storage::kGroup,
                                     false,
-                                    groupInherit,
+                                    m_groupInherit,
                                     {0},
                                     {0},
                                     {0},
                                     0,
                                     0,
                                     0,
-                                    static_cast<int64_t>(kept),
+                                    static_cast<int64_t>(m_childCount),
                                     nullptr,
-                                    out,
-                                    slots,
-                                    nameBytes};
+                                    m_children,
+                                    m_slots,
+                                    m_nameBytes};
 }
 
 int64_t findChild(const AttributeData* group, std::string_view name) noexcept {

@@ -1,16 +1,25 @@
 // GroupBuilder: named children kept in order, with an index from name to position, and child
 // groups reached through dotted paths kept open as nested builders until build.
 //
-// The index is an open-addressing table (linear probing, at most half full) of entry positions
-// tagged with the high half of their name's hash, and every entry caches that hash: a set costs
-// one probe run that reads entries only on a tag match, with no node allocation, and a rehash
-// or a compaction never hashes a name again.
+// Entries are appended in set order; names live in one byte buffer, so an entry is 32 bytes
+// and a set allocates nothing but the occasional doubling of a buffer. The index is an
+// open-addressing table (linear probing, at most half full) of entry positions tagged with the
+// high half of their name's hash, and every entry caches that hash, so that no rehash,
+// compaction or build hashes a name again.
+//
+// A plain set does not touch the index: it appends a pending entry, and pending entries join
+// the index in batches (before anything reads the index, and whenever they are as many as the
+// indexed ones). A pending entry whose name is already there moves its child into the earlier
+// entry, which is exactly what an immediate replacement would have done. Joining thousands of
+// names in one loop lets the processor overlap the cache misses of their probes, which one
+// probe per set, between interpreter calls, cannot; and the final table size is known.
 
 #include "Tessark/OvAttribute/GroupBuilder.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -27,14 +36,15 @@ namespace detail {
 class GroupBuilderImpl {
  public:
   struct Entry {
-    std::string name;
-    uint64_t hash = 0;    // nameIndexHash(name)
-    bool live = true;     // false: deleted but not yet compacted away
+    uint64_t hash;        // nameIndexHash(name)
+    uint32_t nameOffset;  // the name is m_names[nameOffset, nameOffset + nameSize)
+    uint32_t nameSize;    // kDeleted: deleted but not yet compacted away
     Attribute attribute;  // the child, unless `sub` is set
     // A child group opened for editing by a path or a deep update: editing it through a
     // nested builder makes many sets under one group cost O(1) each, not a rebuild each.
     std::unique_ptr<GroupBuilderImpl> sub;
   };
+  static constexpr uint32_t kDeleted = UINT32_MAX;
 
   explicit GroupBuilderImpl(bool strict) : m_strict(strict) {}
   GroupBuilderImpl(const GroupBuilderImpl&) = delete;
@@ -133,60 +143,85 @@ class GroupBuilderImpl {
     try {
       m_entries.reserve(n);
       reserveSlots(n);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
     }
   }
 
   void setGroupInherit(bool groupInherit) { m_inherit = groupInherit; }
 
   void sort() {
+    joinPending();
     compact();
+    const size_t capacity = indexCapacityFor(m_live);
+    m_slots.reserve(capacity);  // allocated before anything moves
     std::stable_sort(m_entries.begin(), m_entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    reindex();
+                     [this](const Entry& a, const Entry& b) { return nameOf(a) < nameOf(b); });
+    rebuildIndex(capacity);
   }
 
-  Attribute build() {
+  // With `flush`, the group takes over this builder's references to its children (sparing
+  // two atomic operations on every child's block) and the builder is left empty.
+  Attribute build(bool flush) {
     // Nested builders first (post-order, explicit stack); each leaves its group in m_built
-    // for its parent to take.
+    // for its parent to take. A builder's pending entries join before its entries are read:
+    // a pending replacement may drop a nested builder.
+    joinPending();
     std::vector<std::pair<GroupBuilderImpl*, size_t>> stack;
     stack.emplace_back(this, 0);
-    std::vector<GroupChildInput> inputs;
     while (!stack.empty()) {
       GroupBuilderImpl* builder = stack.back().first;
       size_t& next = stack.back().second;
       GroupBuilderImpl* descend = nullptr;
       while (next < builder->m_entries.size()) {
         Entry& entry = builder->m_entries[next++];
-        if (entry.live && entry.sub) {
+        if (isLive(entry) && entry.sub) {
           descend = entry.sub.get();
           break;
         }
       }
       if (descend) {
+        descend->joinPending();
         stack.emplace_back(descend, 0);  // `next` dies here
         continue;
       }
-      inputs.clear();
-      inputs.reserve(builder->m_entries.size() - builder->m_dead);
-      for (const Entry& entry : builder->m_entries) {
-        if (!entry.live) continue;
-        AttributeData* data = entry.sub ? entry.sub->m_built._data() : entry.attribute._data();
-        inputs.push_back({entry.name, data});
+      // Past the allocation in the writer's constructor nothing fails, so no child is handed
+      // over before the build is certain to succeed.
+      GroupBlockWriter writer(builder->m_live, builder->m_liveNameBytes, builder->m_inherit);
+      const bool adopt = flush && builder == this;
+      for (Entry& entry : builder->m_entries) {
+        if (!isLive(entry)) continue;
+        if (entry.sub)
+          writer.add(builder->nameOf(entry), entry.hash, entry.sub->m_built._release(), true);
+        else if (adopt)
+          writer.add(builder->nameOf(entry), entry.hash, entry.attribute._release(), true);
+        else
+          writer.add(builder->nameOf(entry), entry.hash, entry.attribute._data());
       }
-      builder->m_built = Attribute(newGroupData(inputs.data(), inputs.size(), builder->m_inherit));
-      for (Entry& entry : builder->m_entries)
-        if (entry.sub) entry.sub->m_built = Attribute();
+      builder->m_built = Attribute(writer.finish());
       stack.pop_back();
     }
+    if (flush) clear();
     return std::move(m_built);
+  }
+
+  // Empties the builder and sets its mode, keeping the memory of a builder of ordinary size
+  // for the children to come; a huge builder's memory is given back.
+  void reset(bool strict) {
+    clear();
+    m_strict = strict;
+    if (m_entries.capacity() > kKeptEntries) std::vector<Entry>().swap(m_entries);
+    if (m_slots.capacity() > 2 * kKeptEntries) std::vector<uint64_t>().swap(m_slots);
+    if (m_names.capacity() > 16 * kKeptEntries) std::string().swap(m_names);
   }
 
   void clear() {
     m_slots.clear();
     m_live = 0;
     m_entries.clear();
+    m_indexed = 0;
     m_dead = 0;
+    m_names.clear();
+    m_liveNameBytes = 0;
     m_uniqueHint.clear();
     m_inherit = true;
   }
@@ -200,9 +235,19 @@ class GroupBuilderImpl {
   }
   static size_t positionIn(uint64_t slot) { return static_cast<size_t>(slot & ~kTagMask) - 1; }
 
+  // Pending entries join the index once they are this many, or as many as the indexed ones.
+  static constexpr size_t kMinimumBatch = 64;
+  // reset() keeps the memory of builders of up to this many entries.
+  static constexpr size_t kKeptEntries = size_t{1} << 16;
+
   static size_t firstDot(std::string_view name) { return name.find('.'); }
 
-  // The slot that holds `name`, or the empty slot that ends its probe run.
+  static bool isLive(const Entry& entry) { return entry.nameSize != kDeleted; }
+  std::string_view nameOf(const Entry& entry) const {
+    return {m_names.data() + entry.nameOffset, entry.nameSize};
+  }
+
+  // The slot that holds `name`, or the empty slot that ends its probe run. Needs an index.
   size_t probe(std::string_view name, uint64_t hash) const {
     const size_t mask = m_slots.size() - 1;
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
@@ -210,26 +255,68 @@ class GroupBuilderImpl {
       if (slot == kEmpty) return at;
       if (((slot ^ hash) & kTagMask) != 0) continue;
       const Entry& entry = m_entries[positionIn(slot)];
-      if (entry.hash == hash && entry.name == name) return at;
+      if (entry.hash == hash && nameOf(entry) == name) return at;
     }
   }
 
-  // Room in the index for `count` live names, keeping it at most half full.
-  void reserveSlots(size_t count) {
-    if (count * 2 <= m_slots.size()) return;
-    size_t capacity = m_slots.empty() ? 16 : m_slots.size();
+  // The index size for `count` names, at most half full: a power of two, 16 or more.
+  static size_t indexCapacityFor(size_t count) {
+    size_t capacity = 16;
     while (capacity < count * 2) capacity *= 2;
-    m_slots.assign(capacity, kEmpty);
+    return capacity;
+  }
+
+  // Makes the index `capacity` slots of the live indexed entries where they are now. Only the
+  // allocation can fail, and then nothing has changed; callers that move entries reserve the
+  // capacity first, so that no failure can come after the move.
+  void rebuildIndex(size_t capacity) {
+    m_slots.assign(capacity, kEmpty);  // reuses the memory it has when large enough
     const size_t mask = capacity - 1;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-      if (!m_entries[i].live) continue;
+    for (size_t i = 0; i < m_indexed; ++i) {
+      if (!isLive(m_entries[i])) continue;
       size_t at = m_entries[i].hash & mask;
       while (m_slots[at] != kEmpty) at = (at + 1) & mask;
       m_slots[at] = slotFor(m_entries[i].hash, i);
     }
   }
 
+  // Room in the index for `count` live names.
+  void reserveSlots(size_t count) {
+    if (count * 2 <= m_slots.size()) return;
+    rebuildIndex(indexCapacityFor(count));
+  }
+
+  // Puts the pending entries into the index; one whose name is indexed already hands its child
+  // to that entry (in place, as a replacement does) and is deleted.
+  void joinPending() {
+    const size_t end = m_entries.size();
+    if (m_indexed == end) return;
+    reserveSlots(m_live + (end - m_indexed));  // the only step that can fail
+    const size_t mask = m_slots.size() - 1;
+    constexpr size_t kPrefetchDistance = 8;
+    for (size_t i = m_indexed; i < end; ++i) {
+      if (i + kPrefetchDistance < end)
+        __builtin_prefetch(&m_slots[m_entries[i + kPrefetchDistance].hash & mask], 1);
+      Entry& entry = m_entries[i];
+      const size_t at = probe(nameOf(entry), entry.hash);
+      if (m_slots[at] == kEmpty) {
+        m_slots[at] = slotFor(entry.hash, i);
+        ++m_live;
+        continue;
+      }
+      Entry& first = m_entries[positionIn(m_slots[at])];
+      first.sub.reset();
+      first.attribute = std::move(entry.attribute);
+      m_liveNameBytes -= entry.nameSize;
+      entry.nameSize = kDeleted;
+      ++m_dead;
+    }
+    m_indexed = end;
+    compactIfSparse();
+  }
+
   Entry* find(std::string_view name) {
+    joinPending();
     if (m_slots.empty()) return nullptr;
     const uint64_t slot = m_slots[probe(name, nameIndexHash(name))];
     return slot == kEmpty ? nullptr : &m_entries[positionIn(slot)];
@@ -246,28 +333,42 @@ class GroupBuilderImpl {
     return *dot != 0 && name.back() != '.' && name.find("..", *dot) == std::string_view::npos;
   }
 
-  // The entry named `name`, appended when there is none.
+  // A new entry at the end, not yet in the index.
+  Entry& append(std::string_view name, uint64_t hash) {
+    // Entry positions and name offsets are 32 bits; kDeleted is never a name's size.
+    if (m_entries.size() >= UINT32_MAX || name.size() >= kDeleted - m_names.size())
+      throw std::length_error("group too large");
+    const auto offset = static_cast<uint32_t>(m_names.size());
+    m_names.append(name.data(), name.size());
+    Entry& added = m_entries.emplace_back(
+        Entry{hash, offset, static_cast<uint32_t>(name.size()), Attribute(), nullptr});
+    m_liveNameBytes += name.size();
+    return added;
+  }
+
+  // The entry named `name`, appended (and indexed) when there is none.
   Entry& findOrAppend(std::string_view name) {
+    joinPending();
     const uint64_t hash = nameIndexHash(name);
     reserveSlots(m_live + 1);  // before the probe: the empty slot it finds stays valid
     const size_t at = probe(name, hash);
     if (m_slots[at] != kEmpty) return m_entries[positionIn(m_slots[at])];
-    if (m_entries.size() >= UINT32_MAX) throw std::length_error("group too large");
-    Entry& added = m_entries.emplace_back();
-    added.name.assign(name);
-    added.hash = hash;
+    Entry& added = append(name, hash);
     m_slots[at] = slotFor(hash, m_entries.size() - 1);
+    m_indexed = m_entries.size();
     ++m_live;
     return added;
   }
 
+  // Sets child `name` to `attribute`: a pending entry, joined later.
   void setLocal(std::string_view name, const Attribute& attribute) {
-    Entry& entry = findOrAppend(name);
-    entry.sub.reset();
-    entry.attribute = attribute;
+    const size_t pending = m_entries.size() - m_indexed;
+    if (pending >= std::max(kMinimumBatch, m_indexed)) joinPending();
+    append(name, nameIndexHash(name)).attribute = attribute;
   }
 
   void delLocal(std::string_view name) {
+    joinPending();
     if (m_slots.empty()) return;
     size_t hole = probe(name, nameIndexHash(name));
     if (m_slots[hole] == kEmpty) return;
@@ -284,28 +385,45 @@ class GroupBuilderImpl {
     }
     m_slots[hole] = kEmpty;
     --m_live;
-    entry.live = false;
-    entry.name.clear();
+    m_liveNameBytes -= entry.nameSize;
+    entry.nameSize = kDeleted;
     entry.attribute = Attribute();
     entry.sub.reset();
     ++m_dead;
     m_uniqueHint.clear();
-    if (m_dead > 16 && m_dead * 2 > m_entries.size()) compact();
+    compactIfSparse();
   }
 
+  // Once most entries are deleted ones, drops them; compaction only saves memory, so a failed
+  // allocation leaves them for the next time.
+  void compactIfSparse() noexcept {
+    if (m_dead <= 16 || m_dead * 2 <= m_entries.size()) return;
+    try {
+      compact();
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  // Drops deleted entries and the bytes of their names (all or nothing). No entry is pending.
   void compact() {
     if (m_dead == 0) return;
-    m_entries.erase(
-        std::remove_if(m_entries.begin(), m_entries.end(), [](const Entry& e) { return !e.live; }),
-        m_entries.end());
+    std::string names;
+    names.reserve(m_liveNameBytes);
+    const size_t capacity = indexCapacityFor(m_live);
+    m_slots.reserve(capacity);
+    for (Entry& entry : m_entries) {
+      if (!isLive(entry)) continue;
+      const std::string_view name = nameOf(entry);
+      entry.nameOffset = static_cast<uint32_t>(names.size());
+      names.append(name.data(), name.size());
+    }
+    m_names = std::move(names);
+    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
+                                   [](const Entry& e) { return !isLive(e); }),
+                    m_entries.end());
+    m_indexed = m_entries.size();
     m_dead = 0;
-    reindex();
-  }
-
-  // After entries moved: the same names, so their cached hashes are placed again as they are.
-  void reindex() {
-    m_slots.clear();
-    reserveSlots(m_live);
+    rebuildIndex(capacity);
   }
 
   void takeSubs(std::vector<std::unique_ptr<GroupBuilderImpl>>* pending) {
@@ -349,7 +467,15 @@ class GroupBuilderImpl {
         name.remove_prefix(dot + 1);
         Entry* entry = create ? &builder->findOrAppend(head) : builder->find(head);
         if (!entry) return nullptr;
-        builder = builder->open(*entry, groupInherit, create);
+        GroupBuilderImpl* next;
+        try {
+          next = builder->open(*entry, groupInherit, create);
+        } catch (...) {
+          // A step just appended holds nothing yet: take it out again.
+          if (!entry->sub && !entry->attribute.isValid()) builder->delLocal(head);
+          throw;
+        }
+        builder = next;
         if (!builder) return nullptr;
       }
     }
@@ -359,9 +485,12 @@ class GroupBuilderImpl {
 
   bool m_strict;
   bool m_inherit = true;
-  std::vector<Entry> m_entries;
+  std::vector<Entry> m_entries;  // [0, m_indexed) indexed, the rest pending
+  size_t m_indexed = 0;
+  std::string m_names;            // the bytes of every entry's name, deleted ones included
   std::vector<uint64_t> m_slots;  // the index: a power of two in size, or empty
-  size_t m_live = 0;              // entries in the index
+  size_t m_live = 0;              // live entries in the index
+  size_t m_liveNameBytes = 0;     // the bytes of the names of live and pending entries
   size_t m_dead = 0;              // deleted entries not yet compacted
   std::unordered_map<std::string, uint64_t> m_uniqueHint;
   Attribute m_built;  // scratch of build()
@@ -421,11 +550,16 @@ GroupBuilder& GroupBuilder::sort() {
   return *this;
 }
 
+GroupBuilder& GroupBuilder::reset(BuilderMode mode) {
+  if (m_impl)
+    m_impl->reset(mode == BuilderModeStrict);
+  else
+    m_impl = std::make_unique<detail::GroupBuilderImpl>(mode == BuilderModeStrict);
+  return *this;
+}
+
 GroupAttribute GroupBuilder::build(BuilderBuildMode mode) {
-  detail::GroupBuilderImpl& impl = OVATTR_BUILDER_IMPL();
-  GroupAttribute group(impl.build());
-  if (mode != BuildAndRetain) impl.clear();
-  return group;
+  return GroupAttribute(OVATTR_BUILDER_IMPL().build(mode != BuildAndRetain));
 }
 
 #undef OVATTR_BUILDER_IMPL

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -315,9 +316,11 @@ TEST(CoreBuilder, TenThousandSetsOfExistingNames) {
   EXPECT_EQ(GroupAttribute(paths.build().getChildByName("g")).getNumberOfChildren(), 10000);
 }
 
-// Sets and deletes in random order over a few hundred names (so probe runs collide, grow and
-// are cut by deletions), checked after every step against a plain ordered list.
-TEST(CoreBuilder, RandomSetsAndDeletesMatchAPlainList) {
+// Sets, unique-name sets and deletes in random order over a few hundred names (so probe runs
+// collide, grow and are cut by deletions, and replacements meet both indexed and not yet
+// indexed entries), in phases from delete-heavy to long runs of sets, with sorts in between,
+// checked against a plain ordered list.
+TEST(CoreBuilder, RandomEditsMatchAPlainList) {
   std::mt19937 rng(11);
   GroupBuilder b(GroupBuilder::BuilderModeStrict);
   std::vector<std::pair<std::string, int32_t>> model;
@@ -326,17 +329,31 @@ TEST(CoreBuilder, RandomSetsAndDeletesMatchAPlainList) {
       if (model[i].first == name) return static_cast<int64_t>(i);
     return int64_t{-1};
   };
-  for (int step = 0; step < 20000; ++step) {
+  auto setInModel = [&](const std::string& name, int32_t value) {
+    if (int64_t i = at(name); i >= 0)
+      model[static_cast<size_t>(i)].second = value;
+    else
+      model.emplace_back(name, value);
+  };
+  for (int step = 0; step < 40000; ++step) {
+    const unsigned deleteOneIn = (step / 5000) % 2 ? 500 : 3;  // phases of few and many deletes
     std::string name = "n" + std::to_string(rng() % 300);
-    if (rng() % 3 == 0) {
+    const unsigned choice = rng();
+    if (choice % deleteOneIn == 0) {
       b.del(name);
       if (int64_t i = at(name); i >= 0) model.erase(model.begin() + i);
+    } else if (choice % 61 == 1) {
+      b.setWithUniqueName(name, IntAttribute(step));
+      std::string unique = name;
+      for (int suffix = 1; at(unique) >= 0; ++suffix) unique = name + std::to_string(suffix);
+      model.emplace_back(unique, step);
+    } else if (choice % 4999 == 2) {
+      b.sort();
+      std::stable_sort(model.begin(), model.end(),
+                       [](const auto& x, const auto& y) { return x.first < y.first; });
     } else {
       b.set(name, IntAttribute(step));
-      if (int64_t i = at(name); i >= 0)
-        model[static_cast<size_t>(i)].second = step;
-      else
-        model.emplace_back(name, step);
+      setInModel(name, step);
     }
     if (step % 997 != 0) continue;
     GroupAttribute g = b.build(GroupBuilder::BuildAndRetain);
@@ -347,6 +364,63 @@ TEST(CoreBuilder, RandomSetsAndDeletesMatchAPlainList) {
       ASSERT_EQ(g.getChildByIndex(static_cast<int64_t>(i)), IntAttribute(model[i].second));
     }
   }
+}
+
+// A set whose name is still waiting to join the index replaces what is there, an open path
+// group included, and does so in place.
+TEST(CoreBuilder, LateReplacementsLandInPlace) {
+  GroupBuilder b;
+  b.set("g.x", IntAttribute(1));
+  for (int i = 0; i < 200; ++i) b.set("n" + std::to_string(i), IntAttribute(i));
+  b.set("g", IntAttribute(-1)).set("n0", IntAttribute(-2)).set("n0", IntAttribute(-3));
+  GroupAttribute g = b.build();
+  ASSERT_EQ(g.getNumberOfChildren(), 201);
+  EXPECT_EQ(g.getChildName(0), "g");
+  EXPECT_EQ(g.getChildByIndex(0), IntAttribute(-1));
+  EXPECT_EQ(g.getChildName(1), "n0");
+  EXPECT_EQ(g.getChildByIndex(1), IntAttribute(-3));
+  // Path sets and deletes read the index: what waits joins first.
+  for (int i = 0; i < 100; ++i) b.set("p" + std::to_string(i), IntAttribute(i));
+  b.set("p5.q", IntAttribute(7)).del("p6");
+  g = b.build();
+  ASSERT_EQ(g.getNumberOfChildren(), 99);
+  EXPECT_EQ(g.getChildName(5), "p5");
+  EXPECT_EQ(GroupAttribute(g.getChildByIndex(5)).getChildByName("q"), IntAttribute(7));
+  EXPECT_EQ(g.getChildName(6), "p7");
+}
+
+TEST(CoreBuilder, ResetEmptiesKeepsMemoryAndSetsTheMode) {
+  IntAttribute child(5);
+  GroupBuilder b;
+  for (int i = 0; i < 1000; ++i) b.set("n" + std::to_string(i), child);
+  b.set("a.b", child).setGroupInherit(false);
+  EXPECT_EQ(child._data()->refCount.load(), 1002u);
+  b.reset(GroupBuilder::BuilderModeStrict);
+  EXPECT_EQ(child._data()->refCount.load(), 1u);  // children dropped at once
+  GroupAttribute g = b.set("a.b", child).build();
+  EXPECT_EQ(namesOf(g), (Names{"a.b"}));
+  EXPECT_TRUE(g.getGroupInherit());
+  b.reset();
+  EXPECT_EQ(namesOf(b.set("a.b", child).build()), (Names{"a"}));
+  GroupBuilder moved(std::move(b));
+  EXPECT_EQ(b.reset().set("x", child).build().getNumberOfChildren(), 1);
+}
+
+// A flushing build hands the builder's references to the group; a retaining one shares them.
+TEST(CoreBuilder, BuildModesCountReferencesExactly) {
+  IntAttribute child(5);
+  auto refs = [&child] { return child._data()->refCount.load(); };
+  GroupBuilder b;
+  b.set("a", child).set("p.q", child);
+  EXPECT_EQ(refs(), 3u);
+  GroupAttribute kept = b.build(GroupBuilder::BuildAndRetain);
+  EXPECT_EQ(refs(), 5u);
+  GroupAttribute flushed = b.build();
+  EXPECT_EQ(refs(), 5u);
+  EXPECT_EQ(flushed, kept);
+  kept = GroupAttribute();
+  flushed = GroupAttribute();
+  EXPECT_EQ(refs(), 1u);
 }
 
 }  // namespace

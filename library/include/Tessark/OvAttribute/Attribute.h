@@ -121,6 +121,12 @@ class OVATTR_API Attribute {
   // Library internals: adopts one reference to `data` (which may be null).
   explicit Attribute(detail::AttributeData* data) noexcept : m_data(data) {}
   detail::AttributeData* _data() const noexcept { return m_data; }
+  // Library internals: hands the reference this handle owns to the caller, leaving it invalid.
+  detail::AttributeData* _release() noexcept {
+    detail::AttributeData* data = m_data;
+    m_data = nullptr;
+    return data;
+  }
 
  protected:
   detail::AttributeData* m_data = nullptr;

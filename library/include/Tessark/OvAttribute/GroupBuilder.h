@@ -53,6 +53,11 @@ class OVATTR_API GroupBuilder {
   // Orders the children by name, byte-wise, stable.
   GroupBuilder& sort();
 
+  // Empties the builder (as BuildAndFlush does) and sets its mode. The memory it allocated
+  // stays for the children to come (up to a bound; a huge builder's memory is given back), so
+  // that one builder reset between groups allocates nothing once it has built the largest.
+  GroupBuilder& reset(BuilderMode mode = BuilderModeNormal);
+
   // BuildAndFlush (and any value other than BuildAndRetain) leaves the builder empty, its
   // group-inherit flag back at true; BuildAndRetain keeps everything.
   GroupAttribute build(BuilderBuildMode mode = BuildAndFlush);
