@@ -41,27 +41,35 @@ float NarrowToFloat(double value) noexcept {
   return static_cast<float>(value);
 }
 
-// The attribute that set and setWithUniqueName store for `value`: an attribute object as it
-// is; an int (bool included) as a 32-bit IntAttribute; a float as a 32-bit FloatAttribute; a str
-// as a StringAttribute up to its first NUL. Anything else (long and unicode included) leaves an
-// invalid handle and sets TypeError; an int outside 32 bits sets OverflowError. Borrows value.
-OvAttr::Attribute AttributeFromValue(PyObject* value) {
-  OvAttr::Attribute attribute = AttributeFromPyObject(value);
-  if (attribute.isValid()) return attribute;
-  if (PyInt_Check(value)) {
+// The attribute that set and setWithUniqueName store for `value`: the handle an attribute
+// object holds (borrowed; valid while `value` lives); an int (bool included) as a 32-bit
+// IntAttribute, a float as a 32-bit FloatAttribute, a str as a StringAttribute up to its first
+// NUL, each made in `*converted`. Anything else (long, unicode and attribute objects that hold
+// nothing included) gives null and sets TypeError; an int outside 32 bits sets OverflowError.
+// Borrows value.
+const OvAttr::Attribute* AttributeForValue(PyObject* value, OvAttr::Attribute* converted) {
+  if (IsAttributeObject(value)) {
+    const OvAttr::Attribute& held = HeldAttribute(value);
+    if (held.isValid()) return &held;
+  } else if (PyInt_Check(value)) {
     // The interpreter's int is 64 bits wide here; silently wrapping would store another
     // number, so the refusal is the interpreter's own for a C int that does not fit.
     const long number = PyInt_AS_LONG(value);
     if (number < INT32_MIN || number > INT32_MAX) {
       PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
-      return OvAttr::Attribute();
+      return nullptr;
     }
-    return OvAttr::IntAttribute(static_cast<int32_t>(number));
+    *converted = OvAttr::IntAttribute(static_cast<int32_t>(number));
+    return converted;
+  } else if (PyFloat_Check(value)) {
+    *converted = OvAttr::FloatAttribute(NarrowToFloat(PyFloat_AS_DOUBLE(value)));
+    return converted;
+  } else if (PyString_Check(value)) {
+    *converted = OvAttr::StringAttribute(PyString_AS_STRING(value));
+    return converted;
   }
-  if (PyFloat_Check(value)) return OvAttr::FloatAttribute(NarrowToFloat(PyFloat_AS_DOUBLE(value)));
-  if (PyString_Check(value)) return OvAttr::StringAttribute(PyString_AS_STRING(value));
   PyErr_SetString(PyExc_TypeError, "Requires a string and an attr, int, float or string");
-  return OvAttr::Attribute();
+  return nullptr;
 }
 
 // Parses the "sO|i" arguments of set and setWithUniqueName. The common call, two arguments
@@ -98,9 +106,10 @@ PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
     PyObject* value = nullptr;
     int inherit = 1;
     if (!ParseSetArguments(args, &name, &value, &inherit)) return nullptr;
-    const OvAttr::Attribute child = AttributeFromValue(value);
-    if (!child.isValid()) return nullptr;
-    operation(*builder, name, child, inherit != 0);
+    OvAttr::Attribute converted;
+    const OvAttr::Attribute* child = AttributeForValue(value, &converted);
+    if (!child) return nullptr;
+    operation(*builder, name, *child, inherit != 0);
     return ReturnSelf(self);
   });
 }
@@ -126,11 +135,20 @@ PyObject* MergeGroup(PyObject* self, PyObject* args, Operation operation) {
   });
 }
 
+// The library builder of the last GroupBuilder object that died, emptied. Scripts make one
+// builder per group, group after group; handing the next one this builder's memory (entries,
+// names, index) spares each group the allocation, and the page faults, of all of it. Only
+// touched with the GIL held.
+std::unique_ptr<OvAttr::GroupBuilder> g_spareBuilder;
+
 void GroupBuilder_dealloc(PyObject* self) {
   auto* object = reinterpret_cast<PyGroupBuilder*>(self);
-  OvAttr::GroupBuilder* builder = object->builder;
+  std::unique_ptr<OvAttr::GroupBuilder> builder(object->builder);
   object->builder = nullptr;
-  delete builder;
+  if (builder) {
+    builder->reset();  // drops the children now, keeps the memory
+    if (!g_spareBuilder) g_spareBuilder = std::move(builder);
+  }
   Py_TYPE(self)->tp_free(self);
 }
 
@@ -140,8 +158,12 @@ int GroupBuilder_init(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
   if (!PyArg_ParseTuple(args, "|i", &mode)) return -1;
   return GuardCpp(-1, [&]() -> int {
     // Any int reaches the library, which treats unknown modes as normal.
-    auto fresh = std::make_unique<OvAttr::GroupBuilder>(
-        static_cast<OvAttr::GroupBuilder::BuilderMode>(mode));
+    const auto builderMode = static_cast<OvAttr::GroupBuilder::BuilderMode>(mode);
+    std::unique_ptr<OvAttr::GroupBuilder> fresh = std::move(g_spareBuilder);
+    if (fresh)
+      fresh->reset(builderMode);
+    else
+      fresh = std::make_unique<OvAttr::GroupBuilder>(builderMode);
     auto* object = reinterpret_cast<PyGroupBuilder*>(self);
     // A second __init__ replaces the builder; the old one goes only once the new one exists.
     std::unique_ptr<OvAttr::GroupBuilder> previous(object->builder);

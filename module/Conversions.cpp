@@ -53,10 +53,7 @@ const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept {
 
 // Borrows obj.
 OvAttr::Attribute AttributeFromPyObject(PyObject* obj) {
-  if (Py_TYPE(obj) == &PyAttribute_Type || PyType_IsSubtype(Py_TYPE(obj), &PyAttribute_Type)) {
-    return HeldAttribute(obj);
-  }
-  return OvAttr::Attribute();
+  return IsAttributeObject(obj) ? HeldAttribute(obj) : OvAttr::Attribute();
 }
 
 // Does not adopt `attribute`: the new object shares its value. Returns a new reference.

@@ -76,21 +76,18 @@ class PyMemText {
 
 // The layout of the eight attribute types and their Python subclasses.
 struct PyAttribute {
-  PyObject_HEAD
-  OvAttr::Attribute* attr;  // owned; null until an initialiser succeeds
+  PyObject_HEAD OvAttr::Attribute* attr;  // owned; null until an initialiser succeeds
 };
 
 // GroupBuilder objects: the same shape, owning a library builder.
 struct PyGroupBuilder {
-  PyObject_HEAD
-  OvAttr::GroupBuilder* builder;  // owned; null until __init__ has run
+  PyObject_HEAD OvAttr::GroupBuilder* builder;  // owned; null until __init__ has run
 };
 
 // ConstVector objects: a view of [start, start + length) of one sample.
 struct PyConstVector {
-  PyObject_HEAD
-  OvAttr::DataAttribute* attr;  // owned; the attribute whose sample is viewed
-  void* sample;                 // owned OvAttr::ConstVector<T> for the kind of attr; null if empty
+  PyObject_HEAD OvAttr::DataAttribute* attr;  // owned; the attribute whose sample is viewed
+  void* sample;  // owned OvAttr::ConstVector<T> for the kind of attr; null if empty
   Py_ssize_t start;
   Py_ssize_t length;
 };
@@ -113,6 +110,17 @@ extern PyMethodDef kUtilMethods[];
 // The handle an attribute object holds; an invalid handle when `self` holds none (made by
 // __new__ alone, or left so by a failed initialiser). Borrows self.
 const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept;
+
+// Whether `obj` is an Attribute (of any type that derives from it). Borrows obj.
+inline bool IsAttributeObject(PyObject* obj) noexcept {
+  // The chain of base types answers without a call for the module's types and their Python
+  // subclasses (asked once per child when a builder sets thousands); only a type made in
+  // Python that is not found there still needs the full check through its method order.
+  PyTypeObject* type = Py_TYPE(obj);
+  for (PyTypeObject* base = type; base; base = base->tp_base)
+    if (base == &PyAttribute_Type) return true;
+  return PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) && PyType_IsSubtype(type, &PyAttribute_Type);
+}
 
 // For the exported functions that make objects: another compiled module may call them before
 // any Python code imported PyOvAttribute, when `type` is not readied yet. Imports the module

@@ -92,6 +92,24 @@ class GroupBuilderConstructionTest(unittest.TestCase):
         self.assertEqual(builder.set("x.y", 2).build(1), GroupAttribute([("x.y", IntAttribute(2))]))
         GroupBuilder.__new__(GroupBuilder).__init__()
 
+    def test_a_new_builder_starts_empty_whatever_the_last_one_left(self):
+        # A builder that dies leaves its memory to the next one made: nothing else carries over.
+        for mode, names in ((PyOvAttribute.GroupBuilderModeStrict, ["a.b"]),
+                            (PyOvAttribute.GroupBuilderModeNormal, ["a"])):
+            dying = GroupBuilder(1 - mode).setGroupInherit(False)
+            for i in range(300):
+                dying.set("n%d" % i, i)
+            dying.set("p.q", 1)
+            del dying
+            built = GroupBuilder(mode).set("a.b", 1).build()
+            self.assertEqual(child_names(built), names)
+            self.assertTrue(built.getGroupInherit())
+        # Two builders alive at once never share anything.
+        first, second = GroupBuilder(), GroupBuilder()
+        first.set("x", 1)
+        self.assertEqual(second.build().getNumberOfChildren(), 0)
+        self.assertEqual(child_names(first.build()), ["x"])
+
     def test_python_subclass(self):
         class MyBuilder(GroupBuilder):
             pass
@@ -186,11 +204,18 @@ class GroupBuilderSetTest(unittest.TestCase):
         self.assertEqual(self.stored(Text("t")), StringAttribute("t"))
 
     def test_attribute_objects_are_stored_unchanged(self):
+        class Mixin(object):
+            pass
+
+        class Tagged(Mixin, IntAttribute):
+            pass
+
         for value in (DoubleAttribute([1.5, 2.5], 2), IntAttribute({0.0: [1], 1.0: [2]}),
                       NullAttribute(), GroupAttribute([("x", IntAttribute(1))]),
-                      StringAttribute(["a", "b"])):
+                      StringAttribute(["a", "b"]), Tagged(7)):
             child = self.stored(value)
-            self.assertIs(type(child), type(value))
+            # Children come back as the module's own type, never a subclass.
+            self.assertIs(type(child), IntAttribute if type(value) is Tagged else type(value))
             self.assertEqual(child.getHash(), value.getHash())
 
     def test_other_values_are_refused(self):
