@@ -29,17 +29,13 @@ import subprocess
 import sys
 
 import PyOvAttribute
-from timing import best_cpu_seconds
+from timing import best_cpu_seconds_of_pair
 from PyOvAttribute import DoubleAttribute, FloatAttribute, IntAttribute, StringAttribute
 
 EXTRA_SECTIONS = ["bench_groups"]
 
 COUNT = 1000000
 REPEATS = 5
-
-
-def _best(function):
-    return best_cpu_seconds(function, REPEATS)
 
 
 def _resident_bytes():
@@ -61,8 +57,7 @@ class _Table(object):
 
     def ratio(self, label, subject, baseline, elements, limit):
         """Times subject() against baseline(), both over `elements` elements."""
-        module_time = _best(subject)
-        base_time = _best(baseline)
+        module_time, base_time = best_cpu_seconds_of_pair(subject, baseline, REPEATS)
         ratio = module_time / base_time
         self._row(label, module_time * 1e9 / elements, base_time * 1e9 / elements, ratio, limit)
 

@@ -463,7 +463,7 @@ PyTypeObject PyConstVector_Type = {
     nullptr, /* tp_getattro */
     nullptr, /* tp_setattro */
     nullptr, /* tp_as_buffer */
-    Py_TPFLAGS_DEFAULT, /* tp_flags */
+    kTypeFlags, /* tp_flags */
     "TESSARK ConstVector ", /* tp_doc */
     nullptr, /* tp_traverse */
     nullptr, /* tp_clear */

@@ -74,6 +74,12 @@ class PyMemText {
   char* m_text;
 };
 
+// tp_flags of every type of the module. Outside the interpreter's own build the default flags
+// leave out the version tag, which turns off the method cache for the type: every `obj.name`
+// would then search the dictionaries of the whole class chain. No type's dictionary changes
+// after PyType_Ready except through the interpreter, which keeps the cache right.
+constexpr long kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VERSION_TAG;
+
 // The layout of the eight attribute types and their Python subclasses.
 struct PyAttribute {
   PyObject_HEAD OvAttr::Attribute* attr;  // owned; null until an initialiser succeeds

@@ -26,7 +26,7 @@ PyTypeObject PyDoubleAttribute_Type = {
     nullptr, /* tp_getattro */
     nullptr, /* tp_setattro */
     nullptr, /* tp_as_buffer */
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, /* tp_flags */
+    kTypeFlags | Py_TPFLAGS_BASETYPE, /* tp_flags */
     "TESSARK DoubleAttribute ", /* tp_doc */
     nullptr, /* tp_traverse */
     nullptr, /* tp_clear */

@@ -117,6 +117,11 @@ class GroupBuilderConstructionTest(unittest.TestCase):
         builder = MyBuilder(1)
         self.assertIs(builder.set("a.b", 1), builder)
         self.assertEqual(child_names(builder.build()), ["a.b"])
+        # Methods are looked up through the method cache: a change of the class shows at once.
+        MyBuilder.set = lambda self, name, value: GroupBuilder.set(self, name + "_", value)
+        self.assertEqual(child_names(builder.set("c", 1).build()), ["c_"])
+        del MyBuilder.set
+        self.assertEqual(child_names(builder.set("c", 1).build()), ["c"])
 
 
 class GroupBuilderSetTest(unittest.TestCase):
