@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "module/Internal.h"
 
@@ -109,7 +110,10 @@ PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
     OvAttr::Attribute converted;
     const OvAttr::Attribute* child = AttributeForValue(value, &converted);
     if (!child) return nullptr;
-    operation(*builder, name, *child, inherit != 0);
+    if (child == &converted)
+      operation(*builder, name, std::move(converted), inherit != 0);  // nobody else needs it
+    else
+      operation(*builder, name, *child, inherit != 0);
     return ReturnSelf(self);
   });
 }
@@ -175,15 +179,16 @@ int GroupBuilder_init(PyObject* self, PyObject* args, PyObject* /*kwds*/) {
 PyObject* GroupBuilder_set(PyObject* self, PyObject* args) {
   return SetChild(
       self, args,
-      [](OvAttr::GroupBuilder& builder, OvAttr::Platform::StringView name,
-         const OvAttr::Attribute& child, bool inherit) { builder.set(name, child, inherit); });
+      [](OvAttr::GroupBuilder& builder, OvAttr::Platform::StringView name, auto&& child,
+         bool inherit) { builder.set(name, std::forward<decltype(child)>(child), inherit); });
 }
 
 PyObject* GroupBuilder_setWithUniqueName(PyObject* self, PyObject* args) {
   return SetChild(self, args,
-                  [](OvAttr::GroupBuilder& builder, OvAttr::Platform::StringView name,
-                     const OvAttr::Attribute& child,
-                     bool inherit) { builder.setWithUniqueName(name, child, inherit); });
+                  [](OvAttr::GroupBuilder& builder, OvAttr::Platform::StringView name, auto&& child,
+                     bool inherit) {
+                    builder.setWithUniqueName(name, std::forward<decltype(child)>(child), inherit);
+                  });
 }
 
 PyObject* GroupBuilder_delete(PyObject* self, PyObject* args) {

@@ -60,21 +60,22 @@ class GroupBuilderImpl {
     }
   }
 
-  void set(std::string_view name, const Attribute& attribute, bool groupInherit) {
+  // `attribute` by value: a caller that gives up its handle spares a count up and down.
+  void set(std::string_view name, Attribute attribute, bool groupInherit) {
     size_t dot;
     if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
     GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
-    parent->setLocal(last, attribute);
+    parent->setLocal(last, std::move(attribute));
   }
 
-  void setWithUniqueName(std::string_view name, const Attribute& attribute, bool groupInherit) {
+  void setWithUniqueName(std::string_view name, Attribute attribute, bool groupInherit) {
     size_t dot;
     if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
     GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
     if (!parent->find(last)) {
-      parent->setLocal(last, attribute);
+      parent->setLocal(last, std::move(attribute));
       return;
     }
     // The next suffix to try per base name: only a deletion can free a smaller one, and a
@@ -88,7 +89,7 @@ class GroupBuilderImpl {
       if (!parent->find(candidate)) break;
     }
     ++next;
-    parent->setLocal(candidate, attribute);
+    parent->setLocal(candidate, std::move(attribute));
   }
 
   void del(std::string_view name) {
@@ -132,7 +133,7 @@ class GroupBuilderImpl {
           continue;
         }
       }
-      builder->set(name, child, true);
+      builder->set(name, std::move(child), true);
     }
   }
 
@@ -361,10 +362,10 @@ class GroupBuilderImpl {
   }
 
   // Sets child `name` to `attribute`: a pending entry, joined later.
-  void setLocal(std::string_view name, const Attribute& attribute) {
+  void setLocal(std::string_view name, Attribute&& attribute) {
     const size_t pending = m_entries.size() - m_indexed;
     if (pending >= std::max(kMinimumBatch, m_indexed)) joinPending();
-    append(name, nameIndexHash(name)).attribute = attribute;
+    append(name, nameIndexHash(name)).attribute = std::move(attribute);
   }
 
   void delLocal(std::string_view name) {
@@ -514,9 +515,21 @@ GroupBuilder& GroupBuilder::set(Platform::StringView name, const Attribute& attr
   return *this;
 }
 
+GroupBuilder& GroupBuilder::set(Platform::StringView name, Attribute&& attribute,
+                                bool groupInherit) {
+  OVATTR_BUILDER_IMPL().set(name.view(), std::move(attribute), groupInherit);
+  return *this;
+}
+
 GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, const Attribute& attribute,
                                               bool groupInherit) {
   OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), attribute, groupInherit);
+  return *this;
+}
+
+GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, Attribute&& attribute,
+                                              bool groupInherit) {
+  OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), std::move(attribute), groupInherit);
   return *this;
 }
 

@@ -421,6 +421,14 @@ TEST(CoreBuilder, BuildModesCountReferencesExactly) {
   kept = GroupAttribute();
   flushed = GroupAttribute();
   EXPECT_EQ(refs(), 1u);
+  // Handing a handle over moves it; an ignored one (empty name) is dropped.
+  Attribute given = child;
+  Attribute unused = child;
+  b.set("m", std::move(given)).setWithUniqueName("m", Attribute(child)).set("", std::move(unused));
+  EXPECT_FALSE(given.isValid());
+  EXPECT_EQ(refs(), 3u);
+  EXPECT_EQ(namesOf(b.build()), (Names{"m", "m1"}));
+  EXPECT_EQ(refs(), 1u);
 }
 
 }  // namespace

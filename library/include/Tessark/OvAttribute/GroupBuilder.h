@@ -36,10 +36,14 @@ class OVATTR_API GroupBuilder {
   GroupBuilder& operator=(const GroupBuilder&) = delete;
   ~GroupBuilder();
 
+  // The overloads taking an rvalue take over the caller's handle instead of sharing it.
   GroupBuilder& set(Platform::StringView name, const Attribute& attribute,
                     bool groupInherit = true);
+  GroupBuilder& set(Platform::StringView name, Attribute&& attribute, bool groupInherit = true);
   // Sets under `name` when it is free, else under the first free of name1, name2, ...
   GroupBuilder& setWithUniqueName(Platform::StringView name, const Attribute& attribute,
+                                  bool groupInherit = true);
+  GroupBuilder& setWithUniqueName(Platform::StringView name, Attribute&& attribute,
                                   bool groupInherit = true);
   // Removes the child (path rules as set); a missing name is no error.
   GroupBuilder& del(Platform::StringView name);
