@@ -149,9 +149,13 @@ void GroupBuilder_dealloc(PyObject* self) {
   auto* object = reinterpret_cast<PyGroupBuilder*>(self);
   std::unique_ptr<OvAttr::GroupBuilder> builder(object->builder);
   object->builder = nullptr;
-  if (builder) {
-    builder->reset();  // drops the children now, keeps the memory
-    if (!g_spareBuilder) g_spareBuilder = std::move(builder);
+  if (builder && !g_spareBuilder) {
+    try {
+      builder->reset();  // drops the children now, keeps the memory
+      g_spareBuilder = std::move(builder);
+    } catch (...) {
+      // Only a builder without state allocates in reset; it is simply destroyed.
+    }
   }
   Py_TYPE(self)->tp_free(self);
 }
