@@ -138,6 +138,7 @@ class GroupBlockWriter {
   char* m_memory = nullptr;
   GroupChild* m_children = nullptr;
   uint32_t* m_slots = nullptr;  // groupIndexCapacity(childCount) of them
+  size_t m_slotMask = 0;        // that count - 1
   char* m_names = nullptr;
   size_t m_childCount;
   size_t m_added = 0;

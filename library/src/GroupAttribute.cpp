@@ -52,6 +52,7 @@ GroupBlockWriter::GroupBlockWriter(size_t childCount, size_t nameBytes, bool gro
   m_children = reinterpret_cast<GroupChild*>(m_memory + sizeof(AttributeData));
   m_slots = reinterpret_cast<uint32_t*>(m_memory + slotsOffset);
   m_names = m_memory + namesOffset;
+  m_slotMask = capacity - 1;
   if (capacity) std::memset(m_slots, 0, capacity * sizeof(uint32_t));
 }
 
@@ -74,9 +75,8 @@ void GroupBlockWriter::add(std::string_view name, uint64_t nameHash, AttributeDa
   if (!adopt) retain(child);
   // Linear probing into the first free slot: a later equal name lands further along the
   // same run, so lookups meet the first of equal names first without comparing here.
-  const size_t mask = groupIndexCapacity(static_cast<int64_t>(m_childCount)) - 1;
-  size_t at = nameHash & mask;
-  while (m_slots[at]) at = (at + 1) & mask;
+  size_t at = nameHash & m_slotMask;
+  while (m_slots[at]) at = (at + 1) & m_slotMask;
   m_slots[at] = static_cast<uint32_t>(++m_added);
 }
 
