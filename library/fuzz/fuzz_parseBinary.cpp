@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "ParseMemory.h"
 #include "Tessark/OvAttribute/OvAttribute.h"
 
 namespace ova = ::Tessark::internal::OvAttribute;
@@ -20,7 +21,10 @@ namespace {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ova::Attribute a = ova::Attribute::parseBinary(data, size);
+  ova::Attribute a;
+  const size_t peak =
+      ovattr_fuzz::peakBytesOf([&] { a = ova::Attribute::parseBinary(data, size); });
+  if (peak > 4 * size + 65536) broken("parsing took more than 4 times the blob's size");
   if (!a.isValid()) return 0;
 
   std::vector<char> blob;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ParseMemory.h"
 #include "Tessark/OvAttribute/OvAttribute.h"
 
 namespace ova = ::Tessark::internal::OvAttribute;
@@ -22,12 +23,17 @@ namespace {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ova::Attribute a;
-  try {
-    a = ova::Attribute::parseXML(
-        ova::Platform::StringView(reinterpret_cast<const char*>(data), size));
-  } catch (const ova::XmlParseError&) {
-    return 0;  // refused, as malformed text should be; anything else thrown is a finding
-  }
+  bool refused = false;
+  const size_t peak = ovattr_fuzz::peakBytesOf([&] {
+    try {
+      a = ova::Attribute::parseXML(
+          ova::Platform::StringView(reinterpret_cast<const char*>(data), size));
+    } catch (const ova::XmlParseError&) {
+      refused = true;  // as malformed text should be; anything else thrown is a finding
+    }
+  });
+  if (peak > 16 * size + 65536) broken("parsing took more than 16 times the text's size");
+  if (refused) return 0;
   if (!a.isValid()) broken("parseXML returned an invalid handle without throwing");
 
   const std::string xml = a.getXML();

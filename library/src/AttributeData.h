@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "Tessark/OvAttribute/Attribute.h"
 
@@ -97,10 +99,10 @@ inline std::string_view childName(const GroupChild& child) noexcept {
 // The shared null block.
 AttributeData* nullData() noexcept;
 
-// A new data block (one reference) of `sampleCount` samples at `times` (already ascending,
-// NaN last), sample i holding `valueCount` values at rows[i]. A null row, or null `rows`,
-// holds zeros (empty strings); a null string is "". Counts below 0 are 0. Throws
-// std::bad_alloc or std::length_error when the sizes do not fit.
+// A new data block (one reference) of `sampleCount` samples at `times` (strictly ascending), sample
+// i holding `valueCount` values at rows[i]. A null row, or null `rows`, holds zeros (empty
+// strings); a null string is "". Counts below 0 are 0. Throws std::bad_alloc or std::length_error
+// when the sizes do not fit.
 template <typename T>
 AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
                             int64_t valueCount, int64_t tupleSize);
@@ -128,13 +130,20 @@ class GroupBlockWriter {
   ~GroupBlockWriter();
 
   // Appends a child (never null) named `name`, whose nameIndexHash is `nameHash`: the block
-  // retains it, or takes over the caller's reference when `adopt`. Throws std::logic_error
-  // past childCount children or nameBytes bytes of names (an adopted child is released).
+  // retains it, or takes over the caller's reference when `adopt`. The caller knows the names
+  // to be distinct. Throws std::logic_error past childCount children or nameBytes bytes of
+  // names (an adopted child is released).
   void add(std::string_view name, uint64_t nameHash, AttributeData* child, bool adopt = false);
+  // As add with adopt, for names that may repeat: false, adding nothing and releasing
+  // `child`, when a child of that name is there already.
+  bool addIfNew(std::string_view name, uint64_t nameHash, AttributeData* child);
   // The finished block (one reference). Throws std::logic_error before childCount adds.
   AttributeData* finish();
 
  private:
+  bool insert(std::string_view name, uint64_t nameHash, AttributeData* child, bool adopt,
+              bool refuseRepeat);
+
   char* m_memory = nullptr;
   GroupChild* m_children = nullptr;
   uint32_t* m_slots = nullptr;  // groupIndexCapacity(childCount) of them
@@ -146,6 +155,49 @@ class GroupBlockWriter {
   size_t m_namesUsed = 0;
   bool m_groupInherit;
 };
+
+// Puts together nested groups whose children arrive one at a time, as a reader meets them:
+// the children of every open group on one stack, names in one byte buffer, and each group's
+// block written when it closes. Memory grows with the children actually added, never with
+// counts a caller announces, and nesting costs heap, not thread stack.
+class GroupAssembler {
+ public:
+  GroupAssembler() = default;
+  GroupAssembler(const GroupAssembler&) = delete;
+  GroupAssembler& operator=(const GroupAssembler&) = delete;
+  ~GroupAssembler();  // releases the children of groups still open
+
+  void open(bool groupInherit);
+  // Adds a child to the innermost open group.
+  void add(std::string_view name, Attribute child);
+  // Closes the innermost open group and returns it; invalid when two of its children share a
+  // name, which then goes to `repeatedName` when given.
+  Attribute close(std::string* repeatedName = nullptr);
+  // Closes the innermost open group without making it.
+  void discard() noexcept;
+  size_t depth() const noexcept { return m_frames.size(); }
+
+ private:
+  struct Child {
+    size_t nameOffset;
+    size_t nameSize;
+    AttributeData* attribute;  // one reference, owned
+  };
+  struct Frame {
+    size_t firstChild;
+    size_t firstNameByte;
+    bool groupInherit;
+  };
+  void drop(size_t firstChild, size_t firstNameByte) noexcept;
+
+  std::vector<Child> m_children;
+  std::string m_names;
+  std::vector<Frame> m_frames;
+};
+
+// The first index at which `times` stop being strictly ascending (a NaN, or a time not above
+// the one before it), or `count` when they are all in order.
+size_t firstUnorderedTime(const float* times, size_t count) noexcept;
 
 // Number of slots of the name index of a group of `childCount` children: a power of two at
 // least twice the count (0 for no children).

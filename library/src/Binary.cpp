@@ -5,14 +5,15 @@
 
 #include <cstring>
 #include <limits>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "AttributeData.h"
 #include "SerialCommon.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
 #include "Tessark/OvAttribute/GroupAttribute.h"
-#include "Tessark/OvAttribute/GroupBuilder.h"
 
 namespace Tessark::internal::OvAttribute {
 
@@ -172,13 +173,46 @@ bool writeTree(BinaryWriter& w, const Attribute& root) {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-class BinaryReader {
+// Reads one blob. Every count is checked against the bytes that remain before anything is
+// read for it, and the children a group claims against the bytes left over once every outer
+// group's outstanding children have their minimum; nothing is reserved from a claim, so memory
+// follows what the blob really holds. The first problem found is kept with its byte offset.
+class BinaryParser {
  public:
-  BinaryReader(const unsigned char* data, size_t size)
+  BinaryParser(const unsigned char* data, size_t size)
       : m_begin(data), m_pos(data), m_end(data + size) {}
 
+  Attribute parse() {
+    if (remaining() < kHeaderSize) return fail("shorter than the 8-byte header");
+    if (std::memcmp(m_pos, kMagic, sizeof kMagic) != 0) return fail("no OVAB magic");
+    m_pos += sizeof kMagic;
+    uint32_t version = 0;
+    uint(version);
+    // A reader knows only the versions up to its own: a newer blob may mean anything.
+    if (version != kFormatVersion) {
+      m_pos -= 4;
+      return fail("unsupported version " + std::to_string(version));
+    }
+    return readTree();
+  }
+
+  const std::string& error() const noexcept { return m_error; }
+
+ private:
   size_t remaining() const noexcept { return static_cast<size_t>(m_end - m_pos); }
   size_t offset() const noexcept { return static_cast<size_t>(m_pos - m_begin); }
+
+  // Each keeps the first problem found, with its offset, and answers the caller's failure.
+  bool refuseAt(size_t at, const std::string& what) {
+    if (m_error.empty()) m_error = what + " at byte " + std::to_string(at);
+    return false;
+  }
+  bool refuse(const std::string& what) { return refuseAt(offset(), what); }
+  Attribute failAt(size_t at, const std::string& what) {
+    refuseAt(at, what);
+    return {};
+  }
+  Attribute fail(const std::string& what) { return failAt(offset(), what); }
 
   template <typename U>
   bool uint(U& value) noexcept {
@@ -191,211 +225,218 @@ class BinaryReader {
     return true;
   }
 
+  // A count: at most 2^63-1 and, with `unit` bytes at least per item, no more than the bytes
+  // left can hold.
+  bool count(uint64_t& value, const char* what, uint64_t unit) {
+    const size_t at = offset();
+    if (!uint(value)) return refuse(std::string("truncated ") + what);
+    if (value > kMaxCount || (unit != 0 && value > remaining() / unit))
+      return refuseAt(at, std::to_string(value) + " " + what + " claim more bytes than remain");
+    return true;
+  }
+
   // Pad bytes must be zero, so that each attribute has exactly one blob.
-  bool pad(size_t align) noexcept {
-    size_t n = (align - offset() % align) % align;
-    if (remaining() < n) return false;
+  bool pad(size_t align) {
+    const size_t n = (align - offset() % align) % align;
+    if (remaining() < n) return refuse("truncated padding");
     for (size_t i = 0; i < n; ++i)
-      if (m_pos[i] != 0) return false;
+      if (m_pos[i] != 0) return refuse("non-zero padding");
     m_pos += n;
     return true;
   }
 
-  // Null when fewer than `size` bytes remain.
   const unsigned char* take(size_t size) noexcept {
-    if (remaining() < size) return nullptr;
     const unsigned char* p = m_pos;
     m_pos += size;
     return p;
   }
 
- private:
+  template <typename T>
+  static T load(const unsigned char* p) noexcept {
+    typename detail::BitsOf<T>::type bits = 0;
+    for (size_t i = 0; i < sizeof bits; ++i)
+      bits = static_cast<decltype(bits)>(bits | (decltype(bits){p[i]} << (8 * i)));
+    return detail::fromBits<T>(bits);
+  }
+
+  // Whether arrays of T in the blob can be used where they lie: the host reads them as they
+  // are, and every array of T starts at a multiple of sizeof(T) from the blob's start.
+  template <typename T>
+  bool inPlace() const noexcept {
+    return kHostLittleEndian && reinterpret_cast<uintptr_t>(m_begin) % alignof(T) == 0;
+  }
+
+  // `count` elements at `p`, copied to `out`.
+  template <typename T>
+  static void copyElements(const unsigned char* p, size_t count, T* out) noexcept {
+    for (size_t i = 0; i < count; ++i) out[i] = load<T>(p + i * sizeof(T));
+  }
+
+  // Strings of all samples, one after another: NUL-terminated copies in `blob`, a pointer to
+  // each in `pointers`. Each length is read once and checked before its bytes are taken.
+  bool readStrings(size_t total, std::vector<char>& blob, std::vector<const char*>& pointers) {
+    std::vector<size_t> offsets(total);
+    for (size_t k = 0; k < total; ++k) {
+      uint64_t length = 0;
+      if (!count(length, "string bytes", 1)) return false;
+      const auto n = static_cast<size_t>(length);
+      const unsigned char* s = take(n);
+      if (n != 0 && std::memchr(s, 0, n) != nullptr)
+        return refuseAt(offset() - n, "a string value holds a NUL byte");
+      offsets[k] = blob.size();
+      blob.insert(blob.end(), s, s + n);
+      blob.push_back('\0');
+    }
+    pointers.resize(total);
+    for (size_t k = 0; k < total; ++k) pointers[k] = blob.data() + offsets[k];
+    return true;
+  }
+
+  // The rest of a data node whose kind and flags are read.
+  template <typename T>
+  Attribute readData() {
+    uint64_t tupleSize = 0;
+    uint64_t valueCount = 0;
+    uint64_t sampleCount = 0;
+    if (!uint(tupleSize)) return fail("truncated tuple size");
+    if (!count(valueCount, "values", 0) || !count(sampleCount, "samples", 0)) return {};
+    if (!pad(4)) return {};
+    const size_t timesAt = offset();
+    if (sampleCount > remaining() / 4)
+      return fail(std::to_string(sampleCount) + " samples claim more bytes than remain");
+    const auto samples = static_cast<size_t>(sampleCount);
+    std::vector<float> timeCopy;
+    const float* times = reinterpret_cast<const float*>(take(samples * 4));
+    if (!inPlace<float>()) {
+      timeCopy.resize(samples);
+      copyElements(reinterpret_cast<const unsigned char*>(times), samples, timeCopy.data());
+      times = timeCopy.data();
+    }
+    const size_t bad = detail::firstUnorderedTime(times, samples);
+    if (bad != samples)
+      return failAt(timesAt + 4 * bad, "a sample time that is NaN or not above the one before");
+
+    // Per sample: a pointer to its first value (null when samples hold no values).
+    std::vector<const T*> rows(samples, nullptr);
+    std::vector<T> valueCopy;
+    std::vector<char> blob;
+    std::vector<const char*> strings;
+    const auto values = static_cast<size_t>(valueCount);
+    const size_t minimum = kIsString<T> ? kStringLengthBytes : sizeof(T);
+    if (samples != 0 && values > remaining() / minimum / samples)
+      return fail(std::to_string(values) + " values per sample claim more bytes than remain");
+    if constexpr (kIsString<T>) {
+      if (samples != 0 && values != 0) {
+        if (!readStrings(samples * values, blob, strings)) return {};
+        for (size_t i = 0; i < samples; ++i) rows[i] = strings.data() + i * values;
+      }
+    } else {
+      if (!inPlace<T>()) valueCopy.resize(samples * values);
+      for (size_t i = 0; i < samples; ++i) {
+        if (!pad(sizeof(T))) return {};
+        if (values > remaining() / sizeof(T)) return fail("truncated values");
+        const unsigned char* row = take(values * sizeof(T));
+        if (values == 0) continue;
+        if (valueCopy.empty()) {
+          rows[i] = reinterpret_cast<const T*>(row);
+        } else {
+          copyElements(row, values, valueCopy.data() + i * values);
+          rows[i] = valueCopy.data() + i * values;
+        }
+      }
+    }
+    return TypedDataAttribute<T>(samples ? times : nullptr, static_cast<int64_t>(samples),
+                                 rows.data(), static_cast<int64_t>(values),
+                                 static_cast<int64_t>(tupleSize));
+  }
+
+  // The name of the next child; a child name is not empty and holds no NUL byte.
+  bool readName(std::string_view& name) {
+    uint64_t length = 0;
+    const size_t at = offset();
+    if (!count(length, "name bytes", 1)) return false;
+    if (length == 0) return refuseAt(at, "empty child name");
+    const auto n = static_cast<size_t>(length);
+    name = std::string_view(reinterpret_cast<const char*>(take(n)), n);
+    if (std::memchr(name.data(), 0, n) != nullptr)
+      return refuseAt(at + 8, "a child name holds a NUL byte");
+    return true;
+  }
+
+  Attribute readTree() {
+    struct Open {
+      uint64_t remaining;     // children still to come, the one being read included
+      size_t at;              // where the group node starts
+      std::string_view name;  // of the child being read; views the input
+    };
+    std::vector<Open> open;
+    detail::GroupAssembler groups;
+    // Bytes that the children still to come of every open group need at the least, beyond the
+    // child being read: a claim must fit in what is left after them.
+    uint64_t promised = 0;
+    for (;;) {
+      const size_t at = offset();
+      uint8_t kind = 0;
+      uint8_t flags = 0;
+      if (!uint(kind) || !uint(flags)) return failAt(at, "truncated node");
+      Attribute done;
+      if (kind == kAttrTypeGroup) {
+        if ((flags & ~kGroupInheritFlag) != 0) return failAt(at + 1, "unknown group flags");
+        uint64_t children = 0;
+        if (!uint(children)) return fail("truncated child count");
+        if (open.size() >= detail::kMaxParseGroupDepth)
+          return failAt(at, "groups nested deeper than " +
+                                std::to_string(detail::kMaxParseGroupDepth) + " levels");
+        const uint64_t unpromised = remaining() > promised ? remaining() - promised : 0;
+        if (children > kMaxCount || children > unpromised / kMinChildBytes)
+          return failAt(at + 2,
+                        std::to_string(children) + " children claim more bytes than remain");
+        groups.open((flags & kGroupInheritFlag) != 0);
+        if (children != 0) {
+          promised += (children - 1) * kMinChildBytes;
+          open.push_back(Open{children, at, {}});
+          if (!readName(open.back().name)) return {};
+          continue;
+        }
+        done = groups.close();
+      } else {
+        if (flags != 0) return failAt(at + 1, "non-zero flags");
+        if (kind == kAttrTypeNull) {
+          done = NullAttribute();
+        } else if (!detail::visitDataKind(kind, [&](auto* tag) {
+                     done = readData<std::remove_pointer_t<decltype(tag)>>();
+                   })) {
+          return failAt(at, "unknown kind " + std::to_string(kind));
+        }
+        if (!done.isValid()) return fail("invalid data");
+      }
+
+      // Hand the finished node to its group; finish every group that it completes.
+      for (;;) {
+        if (open.empty()) {
+          if (remaining() != 0) return fail("bytes after the value");
+          return done;
+        }
+        groups.add(open.back().name, std::move(done));
+        if (--open.back().remaining != 0) {
+          promised -= kMinChildBytes;
+          if (!readName(open.back().name)) return {};
+          break;
+        }
+        std::string repeated;
+        done = groups.close(&repeated);
+        if (!done.isValid())
+          return failAt(open.back().at, "repeated child name \"" + repeated + "\" in the group");
+        open.pop_back();
+      }
+    }
+  }
+
   const unsigned char* m_begin;
   const unsigned char* m_pos;
   const unsigned char* m_end;
+  std::string m_error;
 };
-
-template <typename T>
-T loadLittleEndian(const unsigned char* p) noexcept {
-  typename detail::BitsOf<T>::type bits = 0;
-  for (size_t i = 0; i < sizeof bits; ++i)
-    bits = static_cast<decltype(bits)>(bits | (decltype(bits){p[i]} << (8 * i)));
-  return detail::fromBits<T>(bits);
-}
-
-template <typename T>
-bool canUseInPlace(const unsigned char* p) noexcept {
-  return kHostLittleEndian && reinterpret_cast<uintptr_t>(p) % alignof(T) == 0;
-}
-
-// The string values of all samples, one after another: NUL-terminated copies in one blob and a
-// pointer to each.
-struct StringValues {
-  std::vector<char> blob;
-  std::vector<const char*> pointers;
-};
-
-// Reads sampleCount * valueCount strings; false for a short read or a NUL inside a value.
-bool readStrings(BinaryReader& r, uint64_t total, StringValues& out) {
-  // A first pass checks every length against the bytes, so the copies below are sized by what
-  // the input holds rather than by what it claims.
-  BinaryReader first = r;
-  size_t bytes = 0;
-  for (uint64_t k = 0; k < total; ++k) {
-    uint64_t length = 0;
-    if (!first.uint(length) || length > first.remaining()) return false;
-    const unsigned char* s = first.take(static_cast<size_t>(length));
-    if (length != 0 && std::memchr(s, 0, static_cast<size_t>(length)) != nullptr) return false;
-    bytes += static_cast<size_t>(length) + 1;
-  }
-  out.blob.resize(bytes);
-  out.pointers.resize(static_cast<size_t>(total));
-  char* dst = out.blob.data();
-  for (uint64_t k = 0; k < total; ++k) {
-    uint64_t length = 0;
-    r.uint(length);
-    const unsigned char* s = r.take(static_cast<size_t>(length));
-    if (length != 0) std::memcpy(dst, s, static_cast<size_t>(length));
-    dst[length] = '\0';
-    out.pointers[static_cast<size_t>(k)] = dst;
-    dst += length + 1;
-  }
-  return true;
-}
-
-// Reads the rest of a data node whose kind and flags are already read; invalid on bad bytes.
-template <typename T>
-Attribute readData(BinaryReader& r) {
-  uint64_t tupleSize = 0;
-  uint64_t valueCount = 0;
-  uint64_t sampleCount = 0;
-  if (!r.uint(tupleSize) || !r.uint(valueCount) || !r.uint(sampleCount)) return {};
-  if (valueCount > kMaxCount || sampleCount > kMaxCount) return {};
-
-  if (!r.pad(4) || sampleCount > r.remaining() / 4) return {};
-  const unsigned char* timeBytes = r.take(static_cast<size_t>(sampleCount) * 4);
-  const auto samples = static_cast<size_t>(sampleCount);
-  std::vector<float> timeCopy;
-  float noTime = 0.0f;
-  const float* times = &noTime;
-  if (samples != 0) {
-    if (canUseInPlace<float>(timeBytes)) {
-      times = reinterpret_cast<const float*>(timeBytes);
-    } else {
-      timeCopy.resize(samples);
-      for (size_t i = 0; i < samples; ++i) timeCopy[i] = loadLittleEndian<float>(timeBytes + 4 * i);
-      times = timeCopy.data();
-    }
-  }
-
-  // Per sample: a pointer to its first value (null when samples hold no values).
-  std::vector<const T*> sampleValues(samples, nullptr);
-  std::vector<T> valueCopy;
-  StringValues strings;
-  if (samples != 0 && valueCount != 0) {
-    const size_t minValueBytes = kIsString<T> ? kStringLengthBytes : sizeof(T);
-    if (valueCount > r.remaining() / minValueBytes) return {};
-    const auto values = static_cast<size_t>(valueCount);
-    if (samples > r.remaining() / (values * minValueBytes)) return {};
-    if constexpr (kIsString<T>) {
-      if (!readStrings(r, sampleCount * valueCount, strings)) return {};
-      for (size_t i = 0; i < samples; ++i) sampleValues[i] = strings.pointers.data() + i * values;
-    } else {
-      for (size_t i = 0; i < samples; ++i) {
-        if (!r.pad(sizeof(T))) return {};
-        const unsigned char* p = r.take(values * sizeof(T));
-        if (p == nullptr) return {};
-        if (canUseInPlace<T>(p)) {
-          sampleValues[i] = reinterpret_cast<const T*>(p);
-          continue;
-        }
-        if (valueCopy.empty()) valueCopy.resize(samples * values);
-        T* dst = valueCopy.data() + i * values;
-        if constexpr (kHostLittleEndian) {
-          std::memcpy(dst, p, values * sizeof(T));
-        } else {
-          for (size_t k = 0; k < values; ++k) dst[k] = loadLittleEndian<T>(p + k * sizeof(T));
-        }
-        sampleValues[i] = dst;
-      }
-    }
-  } else if constexpr (!kIsString<T>) {
-    // Samples without values still carry their (empty) padding.
-    for (size_t i = 0; i < samples; ++i)
-      if (!r.pad(sizeof(T))) return {};
-  }
-
-  return TypedDataAttribute<T>(times, static_cast<int64_t>(sampleCount), sampleValues.data(),
-                               static_cast<int64_t>(valueCount), static_cast<int64_t>(tupleSize));
-}
-
-Attribute readTree(BinaryReader& r) {
-  struct Frame {
-    GroupBuilder builder;
-    uint64_t expected;
-    uint64_t remaining;
-    Platform::StringView name;  // of the child being read; views the input
-  };
-  std::vector<Frame> stack;
-
-  // Reads the name of the next child of the innermost group; empty names are refused, as a
-  // group cannot hold one.
-  auto readName = [&](Frame& f) -> bool {
-    uint64_t length = 0;
-    if (!r.uint(length) || length == 0 || length > r.remaining()) return false;
-    const auto n = static_cast<size_t>(length);
-    f.name = Platform::StringView(reinterpret_cast<const char*>(r.take(n)), n);
-    return true;
-  };
-
-  for (;;) {
-    uint8_t kind = 0;
-    uint8_t flags = 0;
-    if (!r.uint(kind) || !r.uint(flags)) return {};
-    Attribute done;
-    if (kind == kAttrTypeGroup) {
-      uint64_t count = 0;
-      if ((flags & ~kGroupInheritFlag) != 0 || !r.uint(count)) return {};
-      if (stack.size() >= detail::kMaxParseGroupDepth) return {};
-      if (count > r.remaining() / kMinChildBytes) return {};
-      GroupBuilder builder(GroupBuilder::BuilderModeStrict);
-      builder.setGroupInherit((flags & kGroupInheritFlag) != 0);
-      if (count != 0) {
-        builder.reserve(static_cast<int64_t>(count));
-        stack.push_back(Frame{std::move(builder), count, count, {}});
-        if (!readName(stack.back())) return {};
-        continue;
-      }
-      done = builder.build();
-    } else {
-      if (flags != 0) return {};
-      if (kind == kAttrTypeNull) {
-        done = NullAttribute();
-      } else if (!detail::visitDataKind(kind, [&](auto* tag) {
-                   done = readData<std::remove_pointer_t<decltype(tag)>>(r);
-                 })) {
-        return {};  // a kind this version does not know
-      }
-      if (!done.isValid()) return {};
-    }
-
-    // Hand the finished node to its group; finish every group that it completes.
-    for (;;) {
-      if (stack.empty()) return r.remaining() == 0 ? done : Attribute();
-      Frame& f = stack.back();
-      f.builder.set(f.name, done);
-      if (--f.remaining != 0) {
-        if (!readName(f)) return {};
-        break;
-      }
-      GroupAttribute group = f.builder.build();
-      // Strict mode replaces a child of the same name, so a short group means a repeated name.
-      if (group.getNumberOfChildren() != static_cast<int64_t>(f.expected)) return {};
-      done = std::move(group);
-      stack.pop_back();
-    }
-  }
-}
 
 }  // namespace
 
@@ -415,17 +456,22 @@ void Attribute::getBinary(std::vector<char>& out) const {
 }
 
 Attribute Attribute::parseBinary(const void* data, size_t size) noexcept {
+  return parseBinary(data, size, nullptr);
+}
+
+Attribute Attribute::parseBinary(const void* data, size_t size, std::string* error) noexcept {
   try {
-    if (data == nullptr || size < kHeaderSize) return {};
-    BinaryReader r(static_cast<const unsigned char*>(data), size);
-    const unsigned char* magic = r.take(sizeof kMagic);
-    if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) return {};
-    uint32_t version = 0;
-    // A reader knows only the versions up to its own: a newer blob may mean anything.
-    if (!r.uint(version) || version != kFormatVersion) return {};
-    return readTree(r);
-  } catch (...) {
+    if (error) error->clear();
+    BinaryParser parser(static_cast<const unsigned char*>(data), data ? size : 0);
+    Attribute parsed = parser.parse();
+    if (!parsed.isValid() && error) *error = parser.error();
+    return parsed;
+  } catch (const std::exception& e) {
     // Allocation failure or anything the library below throws: the input did not parse.
+    try {
+      if (error) *error = std::string("cannot parse: ") + e.what();
+    } catch (...) {
+    }
     return {};
   }
 }

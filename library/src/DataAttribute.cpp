@@ -33,9 +33,6 @@ constexpr Storage kStorageOf<const char*> = Storage::kString;
 
 constexpr size_t alignUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
-// Ascending times with NaN last; equal times (and -0.0 against 0.0) keep their order.
-bool timeBefore(float a, float b) { return !std::isnan(a) && (std::isnan(b) || a < b); }
-
 // Calls the caller's release function once when construction ends, whether it succeeds or
 // throws: the caller handed its data over either way.
 class ReleaseGuard {
@@ -195,14 +192,6 @@ namespace {
 
 bool isDataType(AttributeType type) { return type >= kAttrTypeInt && type <= kAttrTypeString; }
 
-// Number of leading non-NaN times (NaN times are stored last).
-int64_t orderedTimeCount(const detail::AttributeData* data) {
-  const float* begin = data->times;
-  const float* end = begin + data->sampleCount;
-  if (begin == end || !std::isnan(end[-1])) return data->sampleCount;  // the usual case
-  return std::partition_point(begin, end, [](float t) { return !std::isnan(t); }) - begin;
-}
-
 }  // namespace
 
 // ---- DataAttribute ----
@@ -245,22 +234,16 @@ float DataAttribute::getSampleTime(int64_t index) const noexcept {
 bool DataAttribute::getBoundingSampleTimes(float* low, float* high, float time) const noexcept {
   if (!m_data || m_data->sampleCount <= 0 || std::isnan(time)) return false;
   const float* times = m_data->times;
-  int64_t ordered = orderedTimeCount(m_data);
+  const int64_t count = m_data->sampleCount;
   float lo, hi;
-  if (ordered == 0) {  // every time is NaN: nothing to bound with but the first
+  if (time <= times[0]) {
     lo = hi = times[0];
-  } else if (time <= times[0]) {
-    lo = hi = times[0];
-  } else if (time >= times[ordered - 1]) {
-    lo = hi = times[ordered - 1];
+  } else if (time >= times[count - 1]) {
+    lo = hi = times[count - 1];
   } else {
-    const float* at = std::lower_bound(times, times + ordered, time);
-    if (*at == time) {
-      lo = hi = *at;
-    } else {
-      lo = at[-1];
-      hi = *at;
-    }
+    const float* at = std::lower_bound(times, times + count, time);
+    lo = *at == time ? *at : at[-1];
+    hi = *at;
   }
   if (low) *low = lo;
   if (high) *high = hi;
@@ -271,22 +254,14 @@ int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
   if (!m_data || m_data->sampleCount <= 0) return -1;
   if (std::isnan(time)) return 0;
   const float* times = m_data->times;
-  int64_t ordered = orderedTimeCount(m_data);
-  if (ordered == 0) return 0;
-  int64_t at = std::lower_bound(times, times + ordered, time) - times;
-  if (at == 0) return 0;
-  if (at < ordered) {
-    if (times[at] == time) return at;
-    // Distances in double: exact for ties that are exact, and no overflow to a NaN.
-    double before = static_cast<double>(time) - times[at - 1];
-    double after = static_cast<double>(times[at]) - time;
-    if (after < before) return at;
-  }
-  // The earlier neighbour; of several samples at its time, the first is the earlier one.
-  int64_t earlier = at - 1;
-  if (earlier > 0 && times[earlier - 1] == times[earlier])
-    earlier = std::lower_bound(times, times + earlier, times[earlier]) - times;
-  return earlier;
+  const int64_t count = m_data->sampleCount;
+  const int64_t at = std::lower_bound(times, times + count, time) - times;
+  if (at == count) return count - 1;
+  if (at == 0 || times[at] == time) return at;
+  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
+  const double before = static_cast<double>(time) - times[at - 1];
+  const double after = static_cast<double>(times[at]) - time;
+  return after < before ? at : at - 1;
 }
 
 // ---- TypedDataAttribute ----
@@ -317,23 +292,24 @@ TypedDataAttribute<T>::TypedDataAttribute(const float* times, int64_t timeCount,
   detail::ReleaseGuard guard(context, releaseContext);
   if (!times || timeCount < 0) timeCount = 0;
   if (valueCount < 0) valueCount = 0;
-  bool sorted = true;
-  for (int64_t i = 1; i < timeCount && sorted; ++i)
-    sorted = !detail::timeBefore(times[i], times[i - 1]);
-  if (sorted) {
+  const auto count = static_cast<size_t>(timeCount);
+  if (detail::firstUnorderedTime(times, count) == count) {
     m_data = detail::newTypedData<T>(times, timeCount, sampleValues, valueCount, tupleSize);
     return;
   }
-  std::vector<int64_t> order(static_cast<size_t>(timeCount));
-  std::iota(order.begin(), order.end(), int64_t{0});
-  std::stable_sort(order.begin(), order.end(), [times](int64_t a, int64_t b) {
-    return detail::timeBefore(times[a], times[b]);
-  });
-  std::vector<float> sortedTimes(order.size());
-  std::vector<const T*> sortedRows(order.size(), nullptr);
-  for (size_t i = 0; i < order.size(); ++i) {
+  for (size_t i = 0; i < count; ++i)
+    if (std::isnan(times[i])) throw std::invalid_argument("a sample time is NaN");
+  std::vector<size_t> order(count);
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::sort(order.begin(), order.end(),
+            [times](size_t a, size_t b) { return times[a] < times[b]; });
+  std::vector<float> sortedTimes(count);
+  std::vector<const T*> sortedRows(count, nullptr);
+  for (size_t i = 0; i < count; ++i) {
     sortedTimes[i] = times[order[i]];
     if (sampleValues) sortedRows[i] = sampleValues[order[i]];
+    if (i > 0 && sortedTimes[i] == sortedTimes[i - 1])
+      throw std::invalid_argument("two samples have the same time");
   }
   m_data = detail::newTypedData<T>(sortedTimes.data(), timeCount, sortedRows.data(), valueCount,
                                    tupleSize);

@@ -64,20 +64,38 @@ GroupBlockWriter::~GroupBlockWriter() {
 
 void GroupBlockWriter::add(std::string_view name, uint64_t nameHash, AttributeData* child,
                            bool adopt) {
+  insert(name, nameHash, child, adopt, false);
+}
+
+bool GroupBlockWriter::addIfNew(std::string_view name, uint64_t nameHash, AttributeData* child) {
+  return insert(name, nameHash, child, true, true);
+}
+
+bool GroupBlockWriter::insert(std::string_view name, uint64_t nameHash, AttributeData* child,
+                              bool adopt, bool refuseRepeat) {
   if (!m_memory || m_added == m_childCount || !child || name.size() > m_nameBytes - m_namesUsed) {
     if (adopt) release(child);
     throw std::logic_error("GroupBlockWriter: more children than announced");
+  }
+  // Linear probing into the first free slot: a later equal name lands further along the
+  // same run, so lookups meet the first of equal names first.
+  size_t at = nameHash & m_slotMask;
+  for (; m_slots[at]; at = (at + 1) & m_slotMask) {
+    if (!refuseRepeat) continue;
+    const GroupChild& other = m_children[m_slots[at] - 1];
+    if (other.nameSize == name.size() &&
+        (name.empty() || std::memcmp(other.name, name.data(), name.size()) == 0)) {
+      release(child);
+      return false;
+    }
   }
   char* stored = m_names + m_namesUsed;
   if (!name.empty()) std::memcpy(stored, name.data(), name.size());
   m_namesUsed += name.size();
   m_children[m_added] = GroupChild{stored, name.size(), child};
   if (!adopt) retain(child);
-  // Linear probing into the first free slot: a later equal name lands further along the
-  // same run, so lookups meet the first of equal names first without comparing here.
-  size_t at = nameHash & m_slotMask;
-  while (m_slots[at]) at = (at + 1) & m_slotMask;
   m_slots[at] = static_cast<uint32_t>(++m_added);
+  return true;
 }
 
 AttributeData* GroupBlockWriter::finish() {
@@ -101,6 +119,63 @@ AttributeData* GroupBlockWriter::finish() {
                                     m_children,
                                     m_slots,
                                     m_nameBytes};
+}
+
+GroupAssembler::~GroupAssembler() { drop(0, 0); }
+
+void GroupAssembler::open(bool groupInherit) {
+  m_frames.push_back(Frame{m_children.size(), m_names.size(), groupInherit});
+}
+
+void GroupAssembler::add(std::string_view name, Attribute child) {
+  const size_t offset = m_names.size();
+  m_names.append(name.data(), name.size());
+  try {
+    m_children.push_back(Child{offset, name.size(), child._data()});
+  } catch (...) {
+    m_names.resize(offset);
+    throw;
+  }
+  child._release();  // the assembler owns that reference now
+}
+
+Attribute GroupAssembler::close(std::string* repeatedName) {
+  const Frame frame = m_frames.back();
+  const size_t count = m_children.size() - frame.firstChild;
+  const size_t nameBytes = m_names.size() - frame.firstNameByte;
+  GroupBlockWriter writer(count, nameBytes, frame.groupInherit);
+  size_t next = frame.firstChild;
+  bool distinct = true;
+  for (; next < m_children.size() && distinct; ++next) {
+    Child& child = m_children[next];
+    const std::string_view name(m_names.data() + child.nameOffset, child.nameSize);
+    AttributeData* adopted = child.attribute;
+    child.attribute = nullptr;  // the writer owns it now, whatever happens
+    distinct = writer.addIfNew(name, nameIndexHash(name), adopted);
+    if (!distinct && repeatedName) repeatedName->assign(name);
+  }
+  discard();  // the children not handed to the writer, if any
+  return distinct ? Attribute(writer.finish()) : Attribute();
+}
+
+void GroupAssembler::discard() noexcept {
+  const Frame frame = m_frames.back();
+  m_frames.pop_back();
+  drop(frame.firstChild, frame.firstNameByte);
+}
+
+void GroupAssembler::drop(size_t firstChild, size_t firstNameByte) noexcept {
+  for (size_t i = firstChild; i < m_children.size(); ++i) release(m_children[i].attribute);
+  m_children.resize(firstChild);
+  m_names.resize(firstNameByte);
+}
+
+size_t firstUnorderedTime(const float* times, size_t count) noexcept {
+  for (size_t i = 0; i < count; ++i) {
+    // Written so that a NaN, which compares false with everything, fails too.
+    if (!(i == 0 ? times[i] == times[i] : times[i - 1] < times[i])) return i;
+  }
+  return count;
 }
 
 int64_t findChild(const AttributeData* group, std::string_view name) noexcept {

@@ -102,15 +102,6 @@ bool sameRow(const T* a, const T* b, int64_t count) {
   }
 }
 
-int64_t orderedTimeCount(const AttributeData* data) {
-  const float* times = data->times;
-  if (data->sampleCount <= 0 || !std::isnan(times[data->sampleCount - 1]))
-    return data->sampleCount;  // the usual case
-  return std::partition_point(times, times + data->sampleCount,
-                              [](float t) { return !std::isnan(t); }) -
-         times;
-}
-
 template <typename T>
 Attribute keepSamples(const AttributeData* data, int64_t begin, int64_t end) {
   std::vector<const T*> rows;
@@ -147,15 +138,15 @@ Attribute RemoveTimeSamplesUnneededForShutter(const Attribute& attribute, float 
     return dispatchData(leaf, [&](auto tag) -> Attribute {
       using T = decltype(tag);
       const AttributeData* data = leaf._data();
-      const int64_t ordered = orderedTimeCount(data);
-      if (ordered == 0) return leaf;
+      const int64_t count = data->sampleCount;
+      if (count == 0) return leaf;
       const float* times = data->times;
       // The first sample at or after `lo`, less one for the nearest before it; the first after
-      // `hi` is the nearest beyond the end and the last kept. NaN times go.
-      int64_t begin = std::lower_bound(times, times + ordered, lo) - times;
+      // `hi` is the nearest beyond the end and the last kept.
+      int64_t begin = std::lower_bound(times, times + count, lo) - times;
       if (begin > 0) --begin;
-      int64_t end = std::upper_bound(times, times + ordered, hi) - times;
-      if (end < ordered) ++end;
+      int64_t end = std::upper_bound(times, times + count, hi) - times;
+      if (end < count) ++end;
       if (begin == 0 && end == data->sampleCount) return leaf;
       return keepSamples<T>(data, begin, end);
     });
@@ -179,16 +170,12 @@ Attribute ResampleAttrWithInterp(const Attribute& attribute, const DataAttribute
       std::vector<T> blended;  // interpolated rows of floats and doubles
       if constexpr (std::is_floating_point_v<T>) {
         const float* sampleTimes = data->times;
-        const int64_t ordered = orderedTimeCount(data);
+        const int64_t count = data->sampleCount;
         for (size_t k = 0; k < targets.size(); ++k) {
           const float t = targets[k];
-          if (std::isnan(t) || ordered == 0) {
+          const int64_t at = std::lower_bound(sampleTimes, sampleTimes + count, t) - sampleTimes;
+          if (at == 0 || at == count || sampleTimes[at] == t) {
             rows[k] = rowOf<T>(data, view.getNearestSampleIndex(t));
-            continue;
-          }
-          int64_t at = std::lower_bound(sampleTimes, sampleTimes + ordered, t) - sampleTimes;
-          if (at == 0 || at == ordered || sampleTimes[at] == t) {
-            rows[k] = rowOf<T>(data, at == ordered ? ordered - 1 : at);
             continue;
           }
           rows[k] = nullptr;  // filled below, once `blended` has stopped growing

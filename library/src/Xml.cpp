@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "AttributeData.h"
 #include "SerialCommon.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
 #include "Tessark/OvAttribute/GroupAttribute.h"
-#include "Tessark/OvAttribute/GroupBuilder.h"
 
 namespace Tessark::internal::OvAttribute {
 
@@ -371,6 +371,89 @@ bool isText(const pugi::xml_node& n) noexcept {
   return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
 }
 
+// Whether XML 1.0 has a character of this code point.
+bool isXmlChar(uint32_t c) noexcept {
+  return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) ||
+         (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
+}
+
+void appendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xc0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xe0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  }
+}
+
+// The text of a node or an XML attribute value with its references replaced. The reader, not
+// pugixml, resolves them, so that only what XML 1.0 defines without a DTD passes: the five
+// predefined entities and character references to XML characters. Anything else, a bare '&'
+// included, is refused: an entity that a DTD declares is never expanded, nor left as text.
+// `raw` is returned as it is when it holds no reference.
+std::string_view resolveReferences(const char* raw, std::string& scratch,
+                                   const pugi::xml_node& where) {
+  const char* amp = std::strchr(raw, '&');
+  if (amp == nullptr) return raw;
+  scratch.assign(raw, amp);
+  for (const char* p = amp; *p != '\0';) {
+    if (*p != '&') {
+      scratch += *p++;
+      continue;
+    }
+    const char* end = std::strchr(p, ';');
+    const std::string_view name(p + 1, end ? static_cast<size_t>(end - p - 1) : 0);
+    if (end == nullptr || name.empty() || name.size() > 10)
+      fail(where, "'&' that starts no reference (write &amp;)");
+    static constexpr std::pair<std::string_view, char> kPredefined[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    bool known = false;
+    for (const auto& [entity, c] : kPredefined) {
+      if (name == entity) {
+        scratch += c;
+        known = true;
+      }
+    }
+    if (!known) {
+      if (name[0] != '#') fail(where, "unknown entity &" + std::string(name) + ";");
+      const bool hex = name.size() > 1 && name[1] == 'x';
+      const std::string_view digits = name.substr(hex ? 2 : 1);
+      uint32_t code = 0;
+      const auto r =
+          std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+      if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size() ||
+          !isXmlChar(code)) {
+        fail(where, "&" + std::string(name) + "; is not a reference to an XML character");
+      }
+      appendUtf8(scratch, code);
+    }
+    p = end + 1;
+  }
+  return scratch;
+}
+
+// The text of an XML attribute value, references resolved.
+std::string_view valueOf(const pugi::xml_attribute& a, std::string& scratch,
+                         const pugi::xml_node& element) {
+  return resolveReferences(a.value(), scratch, element);
+}
+
+// The text of a text node: references resolved in character data, CDATA as it stands.
+std::string_view textOf(const pugi::xml_node& node, std::string& scratch,
+                        const pugi::xml_node& element) {
+  if (node.type() == pugi::node_cdata) return node.value();
+  return resolveReferences(node.value(), scratch, element);
+}
+
 // The next element child after `cursor`, which it advances; text between elements may only be
 // blank.
 pugi::xml_node nextElement(const pugi::xml_node& parent, pugi::xml_node& cursor) {
@@ -387,29 +470,26 @@ pugi::xml_node nextElement(const pugi::xml_node& parent, pugi::xml_node& cursor)
 }
 
 // Percent-decodes `text` onto `out`.
-void appendUnescaped(std::string& out, const char* text, const pugi::xml_node& where) {
-  const char* p = text;
+void appendUnescaped(std::string& out, std::string_view text, const pugi::xml_node& where) {
   for (;;) {
-    const char* percent = std::strchr(p, '%');
-    if (percent == nullptr) {
-      out.append(p);
-      return;
-    }
-    out.append(p, percent);
-    const int hi = hexValue(percent[1]);
-    const int lo = hi < 0 ? -1 : hexValue(percent[2]);
+    const size_t percent = text.find('%');
+    out.append(text.substr(0, percent));
+    if (percent == std::string_view::npos) return;
+    const int hi = percent + 1 < text.size() ? hexValue(text[percent + 1]) : -1;
+    const int lo = hi < 0 || percent + 2 >= text.size() ? -1 : hexValue(text[percent + 2]);
     if (lo < 0) fail(where, "bad escape: '%' must be followed by two hexadecimal digits");
     out += static_cast<char>(hi * 16 + lo);
-    p = percent + 3;
+    text.remove_prefix(percent + 3);
   }
 }
 
 int64_t parseCount(const pugi::xml_node& element, const pugi::xml_attribute& a,
                    bool allowNegative) {
-  const char* text = a.value();
+  std::string scratch;
+  const std::string_view text = valueOf(a, scratch, element);
   int64_t value = 0;
-  if (!parseNumber(text, text + std::strlen(text), value) || (!allowNegative && value < 0))
-    fail(element, std::string("bad ") + a.name() + " \"" + text + "\"");
+  if (!parseNumber(text.data(), text.data() + text.size(), value) || (!allowNegative && value < 0))
+    fail(element, std::string("bad ") + a.name() + " \"" + std::string(text) + "\"");
   return value;
 }
 
@@ -449,6 +529,7 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
   }
 
   Header h;
+  std::string scratch;
   if (isRoot) {
     if (!fields[kVersion]) fail(e, "the root <attr> needs a version");
     if (fields[kName]) fail(e, "the root <attr> has no name");
@@ -459,15 +540,16 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
   } else {
     if (fields[kVersion]) fail(e, "only the root <attr> has a version");
     if (!fields[kName]) fail(e, "a child <attr> needs a name");
-    appendUnescaped(h.name, fields[kName].value(), e);
+    appendUnescaped(h.name, valueOf(fields[kName], scratch, e), e);
     if (h.name.empty()) fail(e, "empty child name");
+    if (h.name.find('\0') != std::string::npos) fail(e, "a child name holds a NUL byte");
   }
 
   if (!fields[kType]) fail(e, "missing type");
-  const char* type = fields[kType].value();
+  const std::string type(valueOf(fields[kType], scratch, e));
   for (int t = kAttrTypeNull; t <= kAttrTypeGroup; ++t)
-    if (std::strcmp(type, kTypeNames[t]) == 0) h.type = t;
-  if (h.type == kAttrTypeInvalid) fail(e, std::string("unknown type \"") + type + "\"");
+    if (type == kTypeNames[t]) h.type = t;
+  if (h.type == kAttrTypeInvalid) fail(e, "unknown type \"" + type + "\"");
 
   const bool isData = h.type != kAttrTypeNull && h.type != kAttrTypeGroup;
   const bool isGroup = h.type == kAttrTypeGroup;
@@ -487,13 +569,13 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
     h.samples = parseCount(e, fields[kSamples], false);
   }
   if (isGroup) {
-    const char* inherit = fields[kInherit].value();
-    if (std::strcmp(inherit, "true") == 0) {
+    const std::string_view inherit = valueOf(fields[kInherit], scratch, e);
+    if (inherit == "true") {
       h.inherit = true;
-    } else if (std::strcmp(inherit, "false") == 0) {
+    } else if (inherit == "false") {
       h.inherit = false;
     } else {
-      fail(e, std::string("bad inherit \"") + inherit + "\" (true or false)");
+      fail(e, "bad inherit \"" + std::string(inherit) + "\" (true or false)");
     }
     h.children = parseCount(e, fields[kChildren], false);
   }
@@ -504,14 +586,17 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
 template <typename T>
 size_t readNumbers(const pugi::xml_node& sample, std::vector<T>& out, int64_t expected) {
   size_t count = 0;
+  std::string scratch;
   for (pugi::xml_node n = sample.first_child(); n; n = n.next_sibling()) {
     if (!isText(n)) fail(sample, "a number <sample> holds only numbers");
-    const char* p = n.value();
+    const std::string_view text = textOf(n, scratch, sample);
+    const char* p = text.data();
+    const char* const end = p + text.size();
     for (;;) {
-      while (isXmlSpace(*p)) ++p;
-      if (*p == '\0') break;
+      while (p != end && isXmlSpace(*p)) ++p;
+      if (p == end) break;
       const char* begin = p;
-      while (*p != '\0' && !isXmlSpace(*p)) ++p;
+      while (p != end && !isXmlSpace(*p)) ++p;
       if (static_cast<int64_t>(++count) > expected)
         fail(sample, "more than " + std::to_string(expected) + " values in a sample");
       out.push_back(parseNumberIn<T>(sample, begin, p, "number"));
@@ -525,6 +610,7 @@ size_t readNumbers(const pugi::xml_node& sample, std::vector<T>& out, int64_t ex
 size_t readStrings(const pugi::xml_node& sample, std::string& blob, std::vector<size_t>& offsets,
                    int64_t expected) {
   size_t count = 0;
+  std::string scratch;
   pugi::xml_node cursor = sample.first_child();
   while (pugi::xml_node v = nextElement(sample, cursor)) {
     if (std::strcmp(v.name(), "v") != 0)
@@ -535,7 +621,7 @@ size_t readStrings(const pugi::xml_node& sample, std::string& blob, std::vector<
     const size_t start = blob.size();
     for (pugi::xml_node t = v.first_child(); t; t = t.next_sibling()) {
       if (!isText(t)) fail(v, "<v> holds only text");
-      appendUnescaped(blob, t.value(), v);
+      appendUnescaped(blob, textOf(t, scratch, v), v);
     }
     if (blob.find('\0', start) != std::string::npos)
       fail(v, "a string value cannot hold a NUL byte");
@@ -551,6 +637,7 @@ Attribute readData(const pugi::xml_node& e, const Header& h) {
   std::vector<T> numbers;       // numeric kinds: every sample's values, in order
   std::string blob;             // strings: every value, NUL-terminated
   std::vector<size_t> offsets;  // strings: where each value starts in `blob`
+  std::string scratch;
   pugi::xml_node cursor = e.first_child();
   while (pugi::xml_node sample = nextElement(e, cursor)) {
     if (std::strcmp(sample.name(), "sample") != 0)
@@ -564,8 +651,12 @@ Attribute readData(const pugi::xml_node& e, const Header& h) {
       time = a;
     }
     if (!time) fail(sample, "<sample> needs a time");
-    const char* t = time.value();
-    times.push_back(parseNumberIn<float>(sample, t, t + std::strlen(t), "time"));
+    const std::string_view t = valueOf(time, scratch, sample);
+    times.push_back(parseNumberIn<float>(sample, t.data(), t.data() + t.size(), "time"));
+    const size_t last = times.size() - 1;
+    if (detail::firstUnorderedTime(times.data() + (last ? last - 1 : 0), last ? 2 : 1) !=
+        (last ? 2 : 1))
+      fail(sample, "sample time " + std::string(t) + " is NaN or not above the one before");
     size_t count = 0;
     if constexpr (kIsString<T>) {
       count = readStrings(sample, blob, offsets, h.values);
@@ -595,8 +686,7 @@ Attribute readData(const pugi::xml_node& e, const Header& h) {
       }
     }
   }
-  float noTime = 0.0f;
-  return TypedDataAttribute<T>(times.empty() ? &noTime : times.data(), h.samples,
+  return TypedDataAttribute<T>(times.empty() ? nullptr : times.data(), h.samples,
                                sampleValues.data(), h.values, h.tupleSize);
 }
 
@@ -624,12 +714,12 @@ Attribute readDocument(const pugi::xml_document& doc) {
   struct Frame {
     pugi::xml_node element;
     pugi::xml_node cursor;  // the next child to look at
-    GroupBuilder builder;
     int64_t expected;
     int64_t count;
     std::string name;  // under which the finished group goes into its parent
   };
   std::vector<Frame> stack;
+  detail::GroupAssembler groups;
 
   pugi::xml_node current = root;
   for (;;) {
@@ -638,16 +728,13 @@ Attribute readDocument(const pugi::xml_document& doc) {
       if (stack.size() >= detail::kMaxParseGroupDepth)
         fail(current, "groups nested deeper than " + std::to_string(detail::kMaxParseGroupDepth) +
                           " levels");
-      GroupBuilder builder(GroupBuilder::BuilderModeStrict);
-      builder.setGroupInherit(h.inherit);
-      stack.push_back(Frame{current, current.first_child(), std::move(builder), h.children, 0,
-                            std::move(h.name)});
+      groups.open(h.inherit);
+      stack.push_back(Frame{current, current.first_child(), h.children, 0, std::move(h.name)});
     } else {
       Attribute leaf = readLeaf(current, h);
       if (stack.empty()) return leaf;
-      Frame& parent = stack.back();
-      parent.builder.set(h.name, leaf);
-      ++parent.count;
+      groups.add(h.name, std::move(leaf));
+      ++stack.back().count;
     }
 
     // Find the next <attr> to read, finishing every group that has none left.
@@ -663,15 +750,14 @@ Attribute readDocument(const pugi::xml_document& doc) {
       if (f.count != f.expected)
         fail(f.element,
              std::to_string(f.count) + " children, expected " + std::to_string(f.expected));
-      GroupAttribute group = f.builder.build();
-      // Strict mode replaces a child of the same name, so a short group means a repeated name.
-      if (group.getNumberOfChildren() != f.count) fail(f.element, "repeated child name");
+      std::string repeated;
+      Attribute group = groups.close(&repeated);
+      if (!group.isValid()) fail(f.element, "repeated child name \"" + repeated + "\"");
       std::string name = std::move(f.name);
       stack.pop_back();
       if (stack.empty()) return group;
-      Frame& parent = stack.back();
-      parent.builder.set(name, group);
-      ++parent.count;
+      groups.add(name, std::move(group));
+      ++stack.back().count;
     }
   }
 }
@@ -697,8 +783,9 @@ Attribute Attribute::parseXML(Platform::StringView text) {
   // string value of spaces is a value, not layout), and keep text outside the root element so
   // that the walk below can refuse it instead of pugixml dropping it unseen. The text is UTF-8
   // by definition, never sniffed, so stray bytes cannot switch it to another encoding.
-  const unsigned options =
-      pugi::parse_default | pugi::parse_ws_pcdata_single | pugi::parse_fragment;
+  // References are resolved by the reader itself (resolveReferences), not by pugixml.
+  const unsigned options = (pugi::parse_default & ~pugi::parse_escapes) |
+                           pugi::parse_ws_pcdata_single | pugi::parse_fragment;
   pugi::xml_parse_result result =
       doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
   if (!result)

@@ -242,10 +242,11 @@ TEST(CoreBuilder, SortIsByteWiseAndStable) {
   GroupBuilder b(GroupBuilder::BuilderModeStrict);
   b.set("b", IntAttribute(1)).set("\xc3\xa9", IntAttribute(2)).set("B", IntAttribute(3));
   b.set("a", IntAttribute(4)).set("", IntAttribute(0)).set("ab", IntAttribute(5));
-  b.set(std::string("a\0", 2), IntAttribute(6));
+  b.set(std::string("a\x01", 2), IntAttribute(6));
+  EXPECT_THROW(b.set(std::string("a\0", 2), IntAttribute(6)), std::invalid_argument);
   b.sort();
   GroupAttribute g = b.build(GroupBuilder::BuildAndRetain);
-  EXPECT_EQ(namesOf(g), (Names{"B", "a", std::string("a\0", 2), "ab", "b", "\xc3\xa9"}));
+  EXPECT_EQ(namesOf(g), (Names{"B", "a", std::string("a\x01", 2), "ab", "b", "\xc3\xa9"}));
   b.set("0", IntAttribute(0));  // after a sort, new names still append and lookup still works
   b.set("a", IntAttribute(44));
   GroupAttribute g2 = b.build();

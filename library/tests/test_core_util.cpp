@@ -108,10 +108,11 @@ TEST(CoreUtil, ShutterKeepsInsideAndNearestOutside) {
   EXPECT_EQ(RemoveTimeSamplesUnneededForShutter(a, kNaN, 1.0f)._data(), a._data());
 }
 
-TEST(CoreUtil, ShutterDropsNaNTimesAndRecurses) {
-  StringAttribute s = series<StringAttribute, const char*>({kNaN, 0.0f, 5.0f}, {"n", "a", "b"});
+TEST(CoreUtil, ShutterRecurses) {
+  StringAttribute s =
+      series<StringAttribute, const char*>({-3.0f, -2.0f, 0.5f, 5.0f}, {"n", "a", "b", "c"});
   DataAttribute out(RemoveTimeSamplesUnneededForShutter(s, 0.0f, 1.0f));
-  EXPECT_EQ(timesOf(out), (std::vector<float>{0.0f, 5.0f}));
+  EXPECT_EQ(timesOf(out), (std::vector<float>{-2.0f, 0.5f, 5.0f}));
   GroupAttribute g = GroupBuilder().set("x.s", s).build();
   GroupAttribute gout(RemoveTimeSamplesUnneededForShutter(g, 0.0f, 1.0f));
   EXPECT_EQ(gout.getChildByName("x.s"), Attribute(out));
@@ -185,15 +186,15 @@ TEST(CoreUtil, ResampleEdgeCases) {
   EXPECT_FALSE(ResampleAttrWithInterp(Attribute(), FloatAttribute(1.0f)).isValid());
   // An attribute without samples stays as it is.
   EXPECT_EQ(ResampleAttrWithInterp(noTimes, FloatAttribute(1.0f))._data(), noTimes._data());
-  // Target times taken from any kind of data, NaN included.
-  const float targets[] = {0.5f, kNaN};
+  // Target times taken from any kind of data.
+  const float targets[] = {0.5f, 2.0f};
   const char* dummy[] = {"x", "y"};
   const char* const* rows[] = {dummy, dummy};
   StringAttribute stringTimes(targets, 2, rows, 1, 1);
   FloatAttribute out(ResampleAttrWithInterp(f, stringTimes));
   ASSERT_EQ(out.getNumberOfTimeSamples(), 2);
   EXPECT_FLOAT_EQ(out.getSample(0)[0], 0.5f);
-  EXPECT_EQ(out.getSample(1)[0], 0.0f);  // a NaN time takes the first sample
+  EXPECT_EQ(out.getSample(1)[0], 1.0f);  // past the end: the last sample
   // Groups: recursively, keeping names and the inherit flag.
   GroupAttribute g =
       GroupBuilder().set("a.f", f).set("n", NullAttribute()).setGroupInherit(false).build();

@@ -58,7 +58,18 @@ std::vector<HandMadeSeed> handMadeBinary() {
   std::string good(blob.begin(), blob.end());
   std::string newer = good;
   newer[4] = 2;  // version 2
+  // Groups nested 100 deep, each claiming as many children as the bytes after it could hold:
+  // the shape that once made the reader reserve for every claim at every level.
+  std::string nest = good.substr(0, 8);
+  for (int level = 100; level > 0; --level) {
+    const uint64_t claim = (19 * static_cast<uint64_t>(level) + 2) / 11;
+    nest += "\x05\x01";
+    for (int i = 0; i < 8; ++i) nest += static_cast<char>(claim >> (8 * i));
+    nest += std::string("\x01\0\0\0\0\0\0\0g", 9);
+  }
+  nest += std::string(2, '\0');
   return {
+      {"bad_claiming_nest.bin", nest, false},
       {"bad_truncated.bin", good.substr(0, good.size() - 1), false},
       {"bad_version.bin", newer, false},
       {"bad_trailing.bin", good + '\0', false},

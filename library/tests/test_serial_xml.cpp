@@ -103,11 +103,11 @@ TEST(SerialXmlText, NumbersAreShortestAndSpecialsAreWords) {
   EXPECT_NE(d.find(">0.3 nan 1e+300 5e-324<"), std::string::npos) << d;
 }
 
-TEST(SerialXmlText, NamesEscapeNulAndMarkup) {
+TEST(SerialXmlText, NamesEscapeControlsAndMarkup) {
   GroupBuilder b(GroupBuilder::BuilderModeStrict);
-  b.set(std::string("a\0\"b\xff", 5), NullAttribute());
+  b.set(std::string("a\1\"b\xff", 5), NullAttribute());
   std::string xml = b.build().getXML();
-  EXPECT_NE(xml.find("name=\"a%00%22b%FF\""), std::string::npos) << xml;
+  EXPECT_NE(xml.find("name=\"a%01%22b%FF\""), std::string::npos) << xml;
 }
 
 TEST(SerialXmlText, DeepNestingIndentationStaysBounded) {

@@ -106,9 +106,12 @@ class OVATTR_API Attribute {
   // Replaces `out` with the binary form (see docs/formats.md); leaves it empty for an invalid
   // handle.
   void getBinary(std::vector<char>& out) const;
-  // Never throws for bad bytes: anything malformed, truncated or hostile gives an invalid
-  // handle.
+  // Never throws: anything malformed, truncated or hostile gives an invalid handle. It never
+  // reads outside [data, data + size), and its memory grows with what the bytes hold, never
+  // with the counts they claim. The second form also says why it refused, with the byte offset
+  // of the problem (empty when it did not).
   static Attribute parseBinary(const void* data, size_t size) noexcept;
+  static Attribute parseBinary(const void* data, size_t size, std::string* error) noexcept;
 
   // Equal values: the same shared value, or equal 128-bit hashes. Two invalid handles are
   // equal.

@@ -13,8 +13,9 @@ namespace Tessark::internal::OvAttribute {
 // Called with the caller's context once the library has copied what it was given; may be null.
 using FreeOwnedDataFunc = void (*)(void* context);
 
-// What every data attribute has: a tuple size, a number of values per sample, and one or more
-// samples at ascending 32-bit float times. Data made without times is one sample at time 0.
+// What every data attribute has: a tuple size, a number of values per sample, and samples at
+// strictly ascending 32-bit float times (never NaN). Data made without times is one sample at
+// time 0.
 //
 // The tuple size groups the values of a sample into tuples; it is kept as given, even when it
 // is 0 or below or does not divide the value count (getNumberOfTuples is then the whole part of
@@ -40,7 +41,7 @@ class OVATTR_API DataAttribute : public Attribute {
   bool getBoundingSampleTimes(float* low, float* high, float time) const noexcept;
 
   // Index of the sample nearest to `time`: the earlier one on a tie, the first for NaN; -1 when
-  // there are no samples. Of several samples at one time, the first. O(log samples).
+  // there are no samples. O(log samples).
   int64_t getNearestSampleIndex(float time) const noexcept;
 };
 
@@ -94,7 +95,8 @@ class OVATTR_API TypedDataAttribute : public DataAttribute {
 
   // `timeCount` samples; sample i is at times[i] and holds `valueCount` values starting at
   // sampleValues[i] (which may be null when valueCount is 0). Samples are stored in ascending
-  // time order (stable sort; NaN times last). Null `times` gives no samples; a null
+  // time order. Throws std::invalid_argument for a NaN time or two equal times (0.0 and -0.0
+  // are equal): samples are at distinct times. Null `times` gives no samples; a null
   // `sampleValues` or a null row gives zeros (empty strings).
   TypedDataAttribute(const float* times, int64_t timeCount, const T* const* sampleValues,
                      int64_t valueCount, int64_t tupleSize, void* context = nullptr,
