@@ -17,6 +17,8 @@
 #include "Tessark/OvAttribute/GroupBuilder.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -78,8 +80,9 @@ class GroupBuilderImpl {
       parent->setLocal(last, std::move(attribute));
       return;
     }
-    // The next suffix to try per base name: only a deletion can free a smaller one, and a
-    // deletion forgets these, so many collisions on one name cost O(1) each.
+    // The next suffix to try per base name: every smaller one is taken. Only a deletion can
+    // free one, and a deletion lowers the hint to it, so many collisions on one name cost O(1)
+    // each, deletions or not.
     uint64_t& next = parent->m_uniqueHint[std::string(last)];
     if (next == 0) next = 1;
     std::string candidate;
@@ -324,10 +327,13 @@ class GroupBuilderImpl {
   }
 
   // Empty names are ignored; in normal mode so is a path with an empty step ("a..b", ".a").
+  // A name holding a NUL byte is refused: no serial form can carry it.
   // `*dot` gets the first dot that makes a path: npos for a plain name and in strict mode.
   bool validName(std::string_view name, size_t* dot) const {
     *dot = std::string_view::npos;
     if (name.empty()) return false;
+    if (name.find('\0') != std::string_view::npos)
+      throw std::invalid_argument("a child name cannot hold a NUL byte");
     if (m_strict) return true;
     *dot = firstDot(name);
     if (*dot == std::string_view::npos) return true;
@@ -391,8 +397,26 @@ class GroupBuilderImpl {
     entry.attribute = Attribute();
     entry.sub.reset();
     ++m_dead;
-    m_uniqueHint.clear();
+    lowerUniqueHints(name);
     compactIfSparse();
+  }
+
+  // Deleting "base12" frees suffix 12 of base "base" (and 2 of "base1"): where the hint of such
+  // a base has passed that suffix, it goes back to it. Every other hint stays true.
+  void lowerUniqueHints(std::string_view deleted) {
+    if (m_uniqueHint.empty()) return;
+    size_t digits = 0;
+    while (digits < deleted.size() && digits < 19 &&
+           std::isdigit(static_cast<unsigned char>(deleted[deleted.size() - 1 - digits])))
+      ++digits;
+    for (size_t n = 1; n <= digits; ++n) {
+      const std::string_view suffix = deleted.substr(deleted.size() - n);
+      if (suffix[0] == '0') continue;  // setWithUniqueName writes no leading zeros
+      uint64_t number = 0;
+      std::from_chars(suffix.data(), suffix.data() + suffix.size(), number);
+      const auto hint = m_uniqueHint.find(std::string(deleted.substr(0, deleted.size() - n)));
+      if (hint != m_uniqueHint.end() && number < hint->second) hint->second = number;
+    }
   }
 
   // Once most entries are deleted ones, drops them; compaction only saves memory, so a failed

@@ -20,7 +20,8 @@ class GroupBuilderImpl;
 // BuilderModeStrict names are taken as they are, dots included. Any other mode value acts as
 // BuilderModeNormal. Setting a name that exists replaces the child in place; a new name is
 // appended; an empty name or an invalid attribute is ignored, and so, in BuilderModeNormal, is
-// a path with an empty step (".a", "a.", "a..b").
+// a path with an empty step (".a", "a.", "a..b"). set and setWithUniqueName throw
+// std::invalid_argument for a name that holds a NUL byte.
 //
 // One builder must not be used from two threads at once; what it builds is an ordinary,
 // thread-safe attribute. A moved-from builder acts as a new BuilderModeNormal builder.
