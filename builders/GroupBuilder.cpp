@@ -101,12 +101,14 @@ bool ParseSetArguments(PyObject* args, OvAttr::Platform::StringView* name, PyObj
 template <typename Operation>
 PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
+    if (!HeldBuilder(self)) return nullptr;
     OvAttr::Platform::StringView name;
     PyObject* value = nullptr;
     int inherit = 1;
     if (!ParseSetArguments(args, &name, &value, &inherit)) return nullptr;
+    // Looked up again: the parse may have run an __int__ that re-initialised self.
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    if (!builder) return nullptr;
     OvAttr::Attribute converted;
     const OvAttr::Attribute* child = AttributeForValue(value, &converted);
     if (!child) return nullptr;
@@ -122,10 +124,11 @@ PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
 template <typename Operation>
 PyObject* MergeGroup(PyObject* self, PyObject* args, Operation operation) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
+    if (!HeldBuilder(self)) return nullptr;
     PyObject* groupObject = nullptr;
     if (!PyArg_ParseTuple(args, "O", &groupObject)) return nullptr;
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
+    if (!builder) return nullptr;
     OvAttr::Attribute attribute = AttributeFromPyObject(groupObject);
     if (!attribute.isValid()) {
       PyErr_SetString(PyExc_TypeError, "Requires a string and an attr");
@@ -197,10 +200,11 @@ PyObject* GroupBuilder_setWithUniqueName(PyObject* self, PyObject* args) {
 
 PyObject* GroupBuilder_delete(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
+    if (!HeldBuilder(self)) return nullptr;
     const char* name = nullptr;
     if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
+    if (!builder) return nullptr;
     builder->del(OvAttr::Platform::StringView(name));
     return ReturnSelf(self);
   });
@@ -222,10 +226,11 @@ PyObject* GroupBuilder_deepUpdate(PyObject* self, PyObject* args) {
 
 PyObject* GroupBuilder_reserve(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
+    if (!HeldBuilder(self)) return nullptr;
     PY_LONG_LONG count = 0;
     if (!PyArg_ParseTuple(args, "L", &count)) return nullptr;
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
+    if (!builder) return nullptr;
     builder->reserve(count);
     return ReturnSelf(self);
   });
@@ -234,10 +239,11 @@ PyObject* GroupBuilder_reserve(PyObject* self, PyObject* args) {
 // The builder lives on after build: what it keeps is the library's rule for the mode.
 PyObject* GroupBuilder_build(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
+    if (!HeldBuilder(self)) return nullptr;
     int mode = OvAttr::GroupBuilder::BuildAndFlush;
     if (!PyArg_ParseTuple(args, "|i", &mode)) return nullptr;
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
+    if (!builder) return nullptr;
     const OvAttr::GroupAttribute group =
         builder->build(static_cast<OvAttr::GroupBuilder::BuilderBuildMode>(mode));
     return PyAttributeFromAttribute(group);
@@ -246,10 +252,11 @@ PyObject* GroupBuilder_build(PyObject* self, PyObject* args) {
 
 PyObject* GroupBuilder_setGroupInherit(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
+    if (!HeldBuilder(self)) return nullptr;
     int flag = 1;
     if (!PyArg_ParseTuple(args, "i", &flag)) return nullptr;
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
+    if (!builder) return nullptr;
     builder->setGroupInherit(flag != 0);
     return ReturnSelf(self);
   });

@@ -130,6 +130,9 @@ int GroupAttribute_init(PyObject* self, PyObject* args, PyObject* kwds) {
     if (groupInherit == 0) builder.setGroupInherit(false);
     auto handle =
         std::make_unique<OvAttr::Attribute>(builder.build(OvAttr::GroupBuilder::BuildAndFlush));
+    // The argument parse and the listing of `children` can run Python code that called
+    // __init__ on this object again: the handle that left is replaced, not leaked.
+    std::unique_ptr<OvAttr::Attribute> replaced(object->attr);
     object->attr = handle.release();
     return 0;
   });
@@ -207,7 +210,7 @@ PyObject* GroupAttribute_getGroupInherit(PyObject* self, PyObject* /*unused*/) {
 
 // Written in Python so that each child writes itself through its own writePython, whatever
 // its kind, and nested groups recurse naturally.
-constexpr const char kWritePythonScript[] =
+WritePythonScript gWritePythonScript = {
     "_theFile.write('OvAttribute.GroupAttribute([')\n"
     "for childIndex in range(_theAttr.getNumberOfChildren()):\n"
     "    child = _theAttr.getChildByIndex(childIndex)\n"
@@ -215,12 +218,13 @@ constexpr const char kWritePythonScript[] =
     "    _theFile.write('(%s, ' % repr(childName))\n"
     "    child.writePython(_theFile)\n"
     "    _theFile.write('), ')\n"
-    "_theFile.write('], %s)' % repr(_theAttr.getGroupInherit()))";
+    "_theFile.write('], %s)' % repr(_theAttr.getGroupInherit()))",
+    nullptr};
 
 // The library is reached only through the script's own method calls, each guarded, so an
 // invalid group surfaces as the script's "Invalid attr" after the opening text is written.
 PyObject* GroupAttribute_writePython(PyObject* self, PyObject* args) {
-  return RunWritePythonScript(self, args, kWritePythonScript);
+  return RunWritePythonScript(self, args, gWritePythonScript);
 }
 
 PyMethodDef kGroupAttributeMethods[] = {

@@ -419,6 +419,75 @@ class WriteReentrant(object):
             self.attribute.writePython(self)
 
 
+class Reinitialiser(object):
+    """Each conversion and protocol method first runs `again()` (re-initialising or emptying the
+    object a method is working on; what it raises is swallowed), then answers as the plain
+    value `answer` would: the shape of Python code that pulls the object out from under the C
+    code converting its argument."""
+
+    def __init__(self, again, answer):
+        self.again = again
+        self.answer = answer
+
+    def _run(self):
+        try:
+            self.again()
+        except Exception:  # pylint: disable=broad-except
+            pass
+
+    def __int__(self):
+        self._run()
+        return int(self.answer)
+
+    __long__ = __index__ = __trunc__ = __int__
+
+    def __float__(self):
+        self._run()
+        return float(self.answer)
+
+    def __len__(self):
+        self._run()
+        return 1
+
+    def __getitem__(self, index):
+        self._run()
+        if index == 0:
+            return self.answer
+        raise IndexError(index)
+
+    def __eq__(self, _other):
+        self._run()
+        return False
+
+    __hash__ = object.__hash__
+
+    def __str__(self):
+        self._run()
+        return str(self.answer)
+
+
+def reentrant_values(target):
+    """Values whose conversions re-initialise `target` with a value of its own kind, or empty
+    it: for putting in the argument positions of `target`'s own methods."""
+    kind = type(target)
+    if isinstance(target, P.GroupBuilder):
+        fresh, empty = (lambda: kind.__init__(target)), (lambda: kind.__init__(target, 1))
+    elif isinstance(target, P.Attribute):
+        args = {P.StringAttribute: (["x"],), P.GroupAttribute: ([],)}
+        for base, data in args.items():
+            if isinstance(target, base):
+                fresh = lambda data=data: kind.__init__(target, *data)
+                break
+        else:
+            fresh = lambda: kind.__init__(target, [1, 2])
+        empty = lambda: P.Attribute.__init__(target)
+    else:
+        return []
+    return [("re-inits receiver (%s)" % answer, lambda answer=answer, again=again:
+             Reinitialiser(again, answer))
+            for answer in (1, 0.5) for again in (fresh, empty)]
+
+
 def _attribute_types():
     return (P.Attribute, P.DataAttribute, P.IntAttribute, P.FloatAttribute, P.DoubleAttribute,
             P.StringAttribute, P.GroupAttribute, P.NullAttribute)

@@ -208,7 +208,7 @@ def _sweep_methods(sweep, receivers, names_for=_module_methods):
             defaults = _default_args(receiver, name)
             sweep.call(base + str(tuple(defaults)), method, receiver, defaults)
             for position in range(len(defaults)):
-                for label, factory in _values():
+                for label, factory in _values() + H.reentrant_values(receiver):
                     args = _default_args(receiver, name)
                     args[position] = factory()
                     sweep.call("%s arg %d <- %s" % (base, position, label), method, receiver,
@@ -325,6 +325,10 @@ class ConstructionSweep(unittest.TestCase):
                            kwargs={"groupInherit": factory()})
                 sweep.call("%s.__init__(again, v) <- %s" % (name, label), kind.__init__,
                            kind([("a", P.NullAttribute())]), [factory()])
+            existing = kind([("a", P.NullAttribute())])
+            for label, factory in H.reentrant_values(existing):
+                sweep.call("%s.__init__(again, [], v) <- %s" % (name, label), kind.__init__,
+                           existing, [[("b", P.IntAttribute(1))], factory()])
         others = [P.NullAttribute, H.SUBCLASSES[P.NullAttribute], P.Attribute, P.DataAttribute,
                   H.SUBCLASSES[P.Attribute], H.SUBCLASSES[P.DataAttribute], P.GroupBuilder,
                   H.SUBCLASSES[P.GroupBuilder], P.ConstVector]

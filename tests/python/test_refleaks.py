@@ -195,11 +195,26 @@ class TypedConstructionLeaks(LeakCase):
             attribute = P.IntAttribute(INTS)
             P.DataAttribute.__init__(attribute)
 
+        class ReinitOnInt(object):
+            """An inherit flag whose conversion re-initialises the group being made."""
+
+            def __init__(self, group):
+                self.group = group
+
+            def __int__(self):
+                self.group.__init__([("a", P.IntAttribute(INTS))])
+                return 1
+
+        def reinit_group_from_its_own_argument():
+            group = P.GroupAttribute.__new__(P.GroupAttribute)
+            group.__init__([("b", P.IntAttribute(INTS))], ReinitOnInt(group))
+
         self.assertNoLeak([
             ("IntAttribute.__init__ twice", reinit_typed, [INTS, FLOATS]),
             ("StringAttribute.__init__ failing", reinit_failing, [STRS]),
             ("GroupAttribute.__init__ twice", reinit_group, []),
             ("DataAttribute.__init__ on a value", reinit_abstract, []),
+            ("GroupAttribute.__init__ inside its own", reinit_group_from_its_own_argument, []),
         ])
 
 
