@@ -8,11 +8,13 @@ ratio is reported (absolute times vary with the machine and its load).
                                                       # True when every target is met
 
 Targets: getChildByName within 2x of its baseline, building a group of 10,000 attributes with
-GroupBuilder.set within 3x of building a dict of the same names and attributes. The other rows
+GroupBuilder.set within 3x of building a dict of the same names and attributes, writePython of
+the group within 20x of getXML of it (both write every child's values as text). The other rows
 are reported for information; among them set of plain ints, where the builder also makes an
 IntAttribute per value (an allocation, and a free when the group goes) that the dict does not.
 """
 
+import cStringIO
 import sys
 
 import PyOvAttribute
@@ -82,6 +84,8 @@ def measure():
         ("getChildByName vs slice(dict.get(name))",
          lambda: _lookup_children(group, names), lambda: _lookup_dict(table, names), 2.0),
         ("childList() vs dict.items()", group.childList, table.items, None),
+        ("writePython(cStringIO) vs getXML()",
+         lambda: group.writePython(cStringIO.StringIO()), group.getXML, 20.0),
     ]
     return [(label,) + _pair(subject, baseline) + (limit,)
             for label, subject, baseline, limit in rows]

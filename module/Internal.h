@@ -149,10 +149,17 @@ Result GuardCpp(Result failure, Body&& body) noexcept {
   }
 }
 
+// A Python text that writePython runs, and its code once compiled (kept for the life of the
+// process, like the type objects).
+struct WritePythonScript {
+  const char* text;
+  PyObject* code;
+};
+
 // The body of writePython: parses one file argument ("O") and runs `script` with _theAttr
 // (self), _theFile and __builtins__ as its namespace. Returns a new reference (the script's
 // result), or null with its exception set.
-PyObject* RunWritePythonScript(PyObject* self, PyObject* args, const char* script);
+PyObject* RunWritePythonScript(PyObject* self, PyObject* args, WritePythonScript& script);
 
 // Library values to new Python objects. Each returns a new reference.
 PyObject* PyObjectFromInt(const int32_t& value);

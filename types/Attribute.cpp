@@ -20,9 +20,10 @@ bool CheckHeldAttribute(PyObject* self) {
 
 // Run by writePython with _theAttr and _theFile bound; the result reads back through the
 // OvAttribute package.
-constexpr char kWritePythonScript[] =
+WritePythonScript gWritePythonScript = {
     "_theFile.write('OvAttribute.%s(%s, %s)' % "
-    "(_theAttr.__class__.__name__,repr(_theAttr.getSamples()),repr(_theAttr.getTupleSize())))";
+    "(_theAttr.__class__.__name__,repr(_theAttr.getSamples()),repr(_theAttr.getTupleSize())))",
+    nullptr};
 
 // ---- Slots ----------------------------------------------------------------------------------
 
@@ -159,7 +160,7 @@ PyObject* Attribute_getHash64(PyObject* self, PyObject* /*unused*/) {
 }
 
 PyObject* Attribute_writePython(PyObject* self, PyObject* args) {
-  return RunWritePythonScript(self, args, kWritePythonScript);
+  return RunWritePythonScript(self, args, gWritePythonScript);
 }
 
 PyMethodDef Attribute_methods[] = {
@@ -177,7 +178,7 @@ PyMethodDef Attribute_methods[] = {
 
 // Borrows self and the file; the temporary namespace holds its own references to both while
 // the script runs. Returns a new reference (None), or null with the script's exception set.
-PyObject* RunWritePythonScript(PyObject* self, PyObject* args, const char* script) {
+PyObject* RunWritePythonScript(PyObject* self, PyObject* args, WritePythonScript& script) {
   PyObject* file = nullptr;
   if (!PyArg_ParseTuple(args, "O", &file)) return nullptr;
   PyObject* builtins = PyEval_GetBuiltins();  // borrowed
@@ -192,7 +193,15 @@ PyObject* RunWritePythonScript(PyObject* self, PyObject* args, const char* scrip
       PyDict_SetItemString(globals.get(), "__builtins__", builtins) < 0) {
     return nullptr;
   }
-  return PyRun_StringFlags(script, Py_file_input, globals.get(), globals.get(), nullptr);
+  // Compiled once: a group writes each child through a script run of its own, and compiling
+  // the text again for every child was most of the cost. The code lives as long as the process,
+  // like the type objects.
+  if (!script.code) {
+    script.code = Py_CompileString(script.text, "<writePython>", Py_file_input);
+    if (!script.code) return nullptr;
+  }
+  return PyEval_EvalCode(reinterpret_cast<PyCodeObject*>(script.code), globals.get(),
+                         globals.get());
 }
 
 // clang-format off
