@@ -101,7 +101,9 @@ def written_forms(scene):
     out = StringIO.StringIO()
     scene.writePython(out)
     text = out.getvalue()
-    from_text = eval(text, {"OvAttribute": OvAttribute})
+    # readPython parses the text and refuses anything but what writePython writes; eval()
+    # would run whatever a string value in a file from elsewhere smuggled in.
+    from_text = OvAttribute.readPython(text)
     show("Python text", "%d characters, reads back equal: %s" % (len(text), from_text == scene))
     show("Python text of the camera", python_text(scene.getChildByName("camera")))
     for name, copy in (("XML", from_xml), ("binary", from_binary), ("Python text", from_text)):

@@ -1,9 +1,12 @@
 """Attribute and NullAttribute: construction, comparison and hashing, XML and binary forms, the
 hash as text and integer, writePython, and objects that hold no value."""
 
+import os
+import StringIO
 import sys
 import unittest
 
+import OvAttribute
 import PyOvAttribute
 from PyOvAttribute import (Attribute, DataAttribute, DoubleAttribute, FloatAttribute,
                            GroupAttribute, IntAttribute, NullAttribute, StringAttribute)
@@ -388,6 +391,50 @@ class WritePythonTest(RefcountTestCase):
             IntAttribute(1).writePython(Failing())
         with self.assertRaises(AttributeError):
             IntAttribute(1).writePython(5)
+
+    def test_read_python_builds_without_running_the_text(self):
+        group = GroupAttribute([("a.'b\"", FloatAttribute([float("inf"), -0.0, 0.1])),
+                                ("s", StringAttribute({-1.5: ["x y"], 2.0: ["\xff"]}, 1)),
+                                ("g", GroupAttribute([("d", DoubleAttribute([float("nan")]))],
+                                                     False))])
+        out = StringIO.StringIO()
+        group.writePython(out)
+        self.assertEqual(OvAttribute.readPython(out.getvalue()), group)
+        self.assertEqual(OvAttribute.readPython(" OvAttribute.IntAttribute({-1.0: [-2]}, -3)\n"),
+                         IntAttribute({-1.0: [-2]}, -3))
+        payload = "'+str(__import__('os').environ.__setitem__('OVATTR_RAN', '1'))+'"
+        out = StringIO.StringIO()
+        StringAttribute([payload]).writePython(out)
+        refused = [
+            (out.getvalue(), "BinOp where a literal belongs"),
+            ("__import__('os').system('true')", "where an OvAttribute call belongs"),
+            ("OvAttribute.IntAttribute(x, 1)", "Name where a literal belongs"),
+            ("OvAttribute.IntAttribute({0.0: [1]}, tupleSize=1)", "keyword or star"),
+            ("OvAttribute.IntAttribute(*[{0.0: [1]}, 1])", "keyword or star"),
+            ("OvAttribute.Util({0.0: [1]}, 1)", "OvAttribute.Util with 2 arguments"),
+            ("OvAttribute.IntAttribute({0.0: [1]})", "IntAttribute with 1 arguments"),
+            ("OvAttribute.IntAttribute({0.0: [1j]}, 1)", "a literal of type complex"),
+            ("OvAttribute.IntAttribute({0.0: [-'a']}, 1)", "a sign before something"),
+            ("OvAttribute.IntAttribute([1], 1)", "takes a dictionary of samples"),
+            ("OvAttribute.IntAttribute({0.0: ['a']}, 1)", "TypeError: Requires an int"),
+            ("OvAttribute.IntAttribute({0.0: [2**40]}, 1)", "BinOp"),
+            ("OvAttribute.IntAttribute({0.0: [1099511627776]}, 1)", "OverflowError"),
+            ("OvAttribute.GroupAttribute([('a', 1)], True)", "Num where an OvAttribute call"),
+            ("OvAttribute.GroupAttribute([('a',)], True)", "not a (name, attribute) pair"),
+            ("OvAttribute.GroupAttribute([], 1)", "not True or False"),
+            ("OvAttribute.GroupAttribute([(1, OvAttribute.GroupAttribute([], True))], True)",
+             "child name that is not a string"),
+            ("OvAttribute.GroupAttribute([" * 400 + "]" * 400, "not attribute text"),
+            ("OvAttribute.IntAttribute({0.0: [1]}, 1) + 1", "BinOp where an OvAttribute call"),
+            ("OvAttribute.IntAttribute(", "SyntaxError"),
+            ("lambda: 1", "Lambda where an OvAttribute call"),
+        ]
+        for text, message in refused:
+            with self.assertRaises(ValueError) as cm:
+                OvAttribute.readPython(text)
+            self.assertIn(message, str(cm.exception), text[:80])
+        self.assertRaises(ValueError, OvAttribute.readPython, 5)
+        self.assertNotIn("OVATTR_RAN", os.environ)
 
     def test_the_script_sees_only_its_own_names(self):
         seen = []

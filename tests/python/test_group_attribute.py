@@ -23,7 +23,7 @@ def python_text(attribute):
 
 
 def read_back(text):
-    return eval(text, {'OvAttribute': OvAttribute})
+    return OvAttribute.readPython(text)
 
 
 class GroupAttributeConstructionTest(unittest.TestCase):

@@ -28,7 +28,7 @@ def write_python(attr):
 
 
 def read_back(text):
-    return eval(text, {"OvAttribute": OvAttribute})  # pylint: disable=eval-used
+    return OvAttribute.readPython(text)
 
 
 class GetDataTest(unittest.TestCase):
