@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ova::Attribute a;
   const size_t peak =
       ovattr_fuzz::peakBytesOf([&] { a = ova::Attribute::parseBinary(data, size); });
-  if (peak > 4 * size + 65536) broken("parsing took more than 4 times the blob's size");
+  if (peak > 16 * size + 65536) broken("parsing took more than 16 times the blob's size");
   if (!a.isValid()) return 0;
 
   std::vector<char> blob;

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       refused = true;  // as malformed text should be; anything else thrown is a finding
     }
   });
-  if (peak > 16 * size + 65536) broken("parsing took more than 16 times the text's size");
+  if (peak > 32 * size + 65536) broken("parsing took more than 32 times the text's size");
   if (refused) return 0;
   if (!a.isValid()) broken("parseXML returned an invalid handle without throwing");
 
