@@ -15,7 +15,10 @@
 #endif
 
 #if defined(OVATTR_FUZZ_COUNTS_MEMORY)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (declared here: gcc installs no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                         void (*)(const volatile void*));
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* ptr);
 
 namespace ovattr_fuzz {
 
@@ -29,7 +32,7 @@ inline void onMalloc(const volatile void* /*ptr*/, size_t size) {
 
 // Runs before the block is freed, while its size can still be asked.
 inline void onFree(const volatile void* ptr) {
-  gLiveBytes -= __sanitizer_get_allocated_size(const_cast<const void*>(ptr));
+  gLiveBytes -= __sanitizer_get_allocated_size(ptr);
 }
 
 template <typename Work>
