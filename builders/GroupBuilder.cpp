@@ -305,7 +305,7 @@ PyTypeObject PyGroupBuilder_Type = {
     nullptr, /* tp_hash */
     nullptr, /* tp_call */
     nullptr, /* tp_str */
-    nullptr, /* tp_getattro */
+    Module_getattro, /* tp_getattro */
     nullptr, /* tp_setattro */
     nullptr, /* tp_as_buffer */
     kTypeFlags | Py_TPFLAGS_BASETYPE, /* tp_flags */

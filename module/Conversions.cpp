@@ -1,6 +1,7 @@
 // Conversions between library attributes and Python objects: the functions other compiled
 // modules link against, the value converters and the exception translator.
 
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -84,6 +85,39 @@ PyObject* PyObjectFromDouble(const double& value) { return PyFloat_FromDouble(va
 PyObject* PyObjectFromString(const std::string& value) {
   // Library strings end at their first NUL, as everywhere else in the module.
   return PyString_FromString(value.c_str());
+}
+
+bool WorthReleasingGil(const OvAttr::Attribute& attribute, size_t threshold) noexcept {
+  size_t bytes = attribute.getDataSize();
+  const OvAttr::GroupAttribute group(attribute);
+  for (int64_t i = 0, n = group.getNumberOfChildren(); i < n && bytes < threshold; ++i)
+    bytes += group.getChildByIndex(i).getDataSize();
+  return bytes >= threshold;
+}
+
+PyObject* NewStringCopy(const char* data, size_t size) {
+  PyObject* text = PyString_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (!text) return nullptr;
+  ReleasedGil released(size >= kReleaseGilBytes);
+  std::memcpy(PyString_AS_STRING(text), data, size);
+  return text;
+}
+
+PyObject* NewByteArrayCopy(const char* data, size_t size) {
+  PyObject* bytes = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (!bytes) return nullptr;
+  ReleasedGil released(size >= kReleaseGilBytes);
+  std::memcpy(PyByteArray_AS_STRING(bytes), data, size);
+  return bytes;
+}
+
+OvAttr::Hash HashOf(const OvAttr::Attribute& attribute) {
+  OvAttr::Hash hash;
+  if (attribute.getCachedHash(&hash)) return hash;
+  if (!WorthReleasingGil(attribute)) return attribute.getHash();
+  const OvAttr::Attribute held = attribute;  // the caller's may be replaced while unlocked
+  ReleasedGil released(true);
+  return held.getHash();
 }
 
 void SetPyErrFromCppException() noexcept {

@@ -133,6 +133,51 @@ inline bool IsAttributeObject(PyObject* obj) noexcept {
 // (which readies every type) if needed; false with the import's error set.
 bool EnsureTypesReady(PyTypeObject* type);
 
+// Lets other Python threads run while library work that touches no Python object goes on, for
+// the life of the object, when `worthIt`. Whatever the work reads must be owned by the caller
+// (a copied handle, a vector of its own, an immutable str it holds a reference to): without
+// the lock another thread may re-initialise the object it came from.
+class ReleasedGil {
+ public:
+  explicit ReleasedGil(bool worthIt) noexcept : m_state(worthIt ? PyEval_SaveThread() : nullptr) {}
+  ReleasedGil(const ReleasedGil&) = delete;
+  ReleasedGil& operator=(const ReleasedGil&) = delete;
+  ~ReleasedGil() {
+    if (m_state) PyEval_RestoreThread(m_state);
+  }
+
+ private:
+  PyThreadState* m_state;
+};
+
+// Work on this many bytes pays for giving the lock up and taking it back (about 0.1 us alone,
+// several us when another thread is waiting for it): copying, parsing or hashing 1 MiB in the
+// binary form takes 30 to 100 us, writing or reading 64 KiB as XML text 200 to 600 us.
+constexpr size_t kReleaseGilBytes = size_t{1} << 20;
+constexpr size_t kReleaseGilTextBytes = size_t{64} << 10;
+
+// Whether work on `attribute` is worth running without the lock: its own block, or its own and
+// its children's, is `threshold` bytes or more.
+bool WorthReleasingGil(const OvAttr::Attribute& attribute,
+                       size_t threshold = kReleaseGilBytes) noexcept;
+
+// A new str or bytearray holding `size` bytes copied from `data`; a large copy runs without
+// the lock (nobody else can see the new object yet). Returns a new reference.
+PyObject* NewStringCopy(const char* data, size_t size);
+PyObject* NewByteArrayCopy(const char* data, size_t size);
+
+// The attribute's hash; a first computation of a large value runs without the lock.
+OvAttr::Hash HashOf(const OvAttr::Attribute& attribute);
+
+// The __getattribute__ of the root types, which Python subclasses take their lookup from: the
+// interpreter's own lookup, except that __reduce_ex__ and __reduce__ refuse (module/Reduce.cpp).
+// Borrows self and name; returns a new reference.
+PyObject* Module_getattro(PyObject* self, PyObject* name);
+
+// Registers `types` with the copy registry (copy_reg.pickle), so that copy, deepcopy, pickle
+// and cPickle reduce them through the module. False with the import's or the call's error set.
+bool RegisterCopies(PyTypeObject* const* types, size_t count);
+
 // Called only inside a catch-all handler: sets RuntimeError from the exception being handled
 // (its what() text, or "Unknown C++ exception caught.").
 void SetPyErrFromCppException() noexcept;

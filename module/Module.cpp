@@ -28,6 +28,16 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
   }
   PyGroupBuilder_Type.tp_new = PyType_GenericNew;
   if (PyType_Ready(&PyGroupBuilder_Type) < 0) return;
+  // Readying put the root types' Module_getattro into their dictionaries as __getattribute__,
+  // where Python subclasses find it; the module's own types go back to the interpreter's
+  // lookup, and the copy registry handles them (module/Reduce.cpp).
+  PyTypeObject* const ownTypes[] = {
+      &PyAttribute_Type,      &PyDataAttribute_Type,   &PyIntAttribute_Type,
+      &PyFloatAttribute_Type, &PyDoubleAttribute_Type, &PyStringAttribute_Type,
+      &PyGroupAttribute_Type, &PyNullAttribute_Type,   &PyConstVector_Type,
+      &PyGroupBuilder_Type,
+  };
+  for (PyTypeObject* type : ownTypes) type->tp_getattro = PyObject_GenericGetAttr;
 
   // Borrowed reference.
   PyObject* module = Py_InitModule4("PyOvAttribute", kModuleMethods,
@@ -54,6 +64,8 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
   AddType(module, "NullAttribute", &PyNullAttribute_Type);
   AddType(module, "ConstVector", &PyConstVector_Type);
   AddType(module, "GroupBuilder", &PyGroupBuilder_Type);
+
+  if (!RegisterCopies(ownTypes, sizeof ownTypes / sizeof ownTypes[0])) return;
 
   PyModule_AddIntConstant(module, "GroupBuilderBuildAndFlush",
                           OvAttr::GroupBuilder::BuildAndFlush);

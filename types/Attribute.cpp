@@ -1,6 +1,7 @@
 // PyOvAttribute.Attribute: the abstract root of the attribute types. Every attribute object
 // gets its deallocator, comparison, hashing, serialisation and writePython from here.
 
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -54,10 +55,10 @@ int Attribute_compare(PyObject* self, PyObject* other) {
       PyObject_IsInstance(other, reinterpret_cast<PyObject*>(&PyAttribute_Type));
   if (isAttribute <= 0) return -1;  // with the error of PyObject_IsInstance, if any
   return GuardCpp(-1, [&] {
-    const uint64_t mine = HeldAttribute(self).getHash().first;
+    const uint64_t mine = HashOf(HeldAttribute(self)).first;
     // PyObject_IsInstance also believes a __class__ attribute, so the layout of `other` is
     // only trusted after a real type check; anything else compares as the invalid handle.
-    const uint64_t theirs = AttributeFromPyObject(other).getHash().first;
+    const uint64_t theirs = HashOf(AttributeFromPyObject(other)).first;
     return mine < theirs ? -1 : (mine > theirs ? 1 : 0);
   });
 }
@@ -65,8 +66,7 @@ int Attribute_compare(PyObject* self, PyObject* other) {
 long Attribute_hash(PyObject* self) {
   return GuardCpp(-1L, [&] {
     // The low 32 bits, sign-extended, so that hashes agree between 32- and 64-bit interpreters.
-    const auto low =
-        static_cast<int32_t>(static_cast<uint32_t>(HeldAttribute(self).getHash().first));
+    const auto low = static_cast<int32_t>(static_cast<uint32_t>(HashOf(HeldAttribute(self)).first));
     const long hash = low;
     return hash == -1 ? -2L : hash;
   });
@@ -78,8 +78,13 @@ long Attribute_hash(PyObject* self) {
 PyObject* Attribute_getXML(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!CheckHeldAttribute(self)) return nullptr;
-    const std::string text = HeldAttribute(self).getXML();
-    return PyString_FromString(text.c_str());
+    const OvAttr::Attribute attribute = HeldAttribute(self);  // a copy: the lock may go below
+    std::string text;
+    {
+      ReleasedGil released(WorthReleasingGil(attribute, kReleaseGilTextBytes));
+      text = attribute.getXML();
+    }
+    return NewStringCopy(text.data(), text.size());  // XML text holds no NUL
   });
 }
 
@@ -90,7 +95,10 @@ PyObject* Attribute_parseXML(PyObject* /*unused*/, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     OvAttr::Attribute parsed;
     try {
-      parsed = OvAttr::Attribute::parseXML(text);
+      // `text` belongs to an argument of the call, which stays alive and cannot change.
+      const size_t size = std::strlen(text);
+      ReleasedGil released(size >= kReleaseGilTextBytes);
+      parsed = OvAttr::Attribute::parseXML(OvAttr::Platform::StringView(text, size));
     } catch (const std::runtime_error&) {
       PyErr_SetString(PyExc_ValueError, "Given string is not valid OvAttribute XML");
       return nullptr;
@@ -106,18 +114,24 @@ PyObject* Attribute_parseBinary(PyObject* /*unused*/, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const char* bytes = nullptr;
     Py_ssize_t size = 0;
+    // A str cannot change while it is read; a bytearray can, so it is read with the lock held.
+    bool immutable = false;
     if (PyByteArray_Check(data)) {
       bytes = PyByteArray_AsString(data);
       size = PyByteArray_Size(data);
     } else if (PyString_Check(data)) {
       bytes = PyString_AsString(data);
       size = PyString_Size(data);
+      immutable = true;
     } else {
       PyErr_SetString(PyExc_TypeError, "parseBinary argument must be a PyByteArray or PyString.");
       return nullptr;
     }
-    const OvAttr::Attribute parsed =
-        OvAttr::Attribute::parseBinary(bytes, size < 0 ? 0 : static_cast<size_t>(size));
+    OvAttr::Attribute parsed;
+    {
+      ReleasedGil released(immutable && static_cast<size_t>(size) >= kReleaseGilBytes);
+      parsed = OvAttr::Attribute::parseBinary(bytes, size < 0 ? 0 : static_cast<size_t>(size));
+    }
     if (!parsed.isValid()) {
       PyErr_SetString(PyExc_TypeError,
                       "binary representation does not parse to a valid OvAttribute");
@@ -132,13 +146,17 @@ PyObject* Attribute_parseBinary(PyObject* /*unused*/, PyObject* args) {
 // reported like any representation that cannot be made.
 PyObject* Attribute_getBinary(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    const OvAttr::Attribute attribute = HeldAttribute(self);  // a copy: the lock may go below
     std::vector<char> bytes;
-    HeldAttribute(self).getBinary(bytes);
+    {
+      ReleasedGil released(WorthReleasingGil(attribute));
+      attribute.getBinary(bytes);
+    }
     if (bytes.empty()) {
       PyErr_SetString(PyExc_TypeError, "could not getBinary representation of OvAttribute");
       return nullptr;
     }
-    return PyByteArray_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+    return NewByteArrayCopy(bytes.data(), bytes.size());
   });
 }
 
@@ -146,7 +164,7 @@ PyObject* Attribute_getBinary(PyObject* self, PyObject* /*unused*/) {
 PyObject* Attribute_getHash(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!CheckHeldAttribute(self)) return nullptr;
-    const std::string text = HeldAttribute(self).getHash().str();
+    const std::string text = HashOf(HeldAttribute(self)).str();
     return PyString_FromString(text.c_str());
   });
 }
@@ -155,7 +173,7 @@ PyObject* Attribute_getHash(PyObject* self, PyObject* /*unused*/) {
 PyObject* Attribute_getHash64(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     if (!CheckHeldAttribute(self)) return nullptr;
-    return PyInt_FromSize_t(static_cast<size_t>(HeldAttribute(self).getHash().first));
+    return PyInt_FromSize_t(static_cast<size_t>(HashOf(HeldAttribute(self)).first));
   });
 }
 
@@ -222,7 +240,7 @@ PyTypeObject PyAttribute_Type = {
     Attribute_hash, /* tp_hash */
     nullptr, /* tp_call */
     nullptr, /* tp_str */
-    nullptr, /* tp_getattro */
+    Module_getattro, /* tp_getattro */
     nullptr, /* tp_setattro */
     nullptr, /* tp_as_buffer */
     kTypeFlags | Py_TPFLAGS_BASETYPE, /* tp_flags */

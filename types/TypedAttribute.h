@@ -418,18 +418,27 @@ int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
         std::vector<const T*> samplePointers;
         int64_t valueCount = 0;
         FlattenSampleMap(samples, times, samplePointers, valueCount);
-        return StoreBuiltAttribute(
-            object, C(times.data(), static_cast<int64_t>(times.size()), samplePointers.data(),
-                      valueCount, tupleSize, nullptr, nullptr));
+        // The library copies from the call's own arrays (strings from str objects that
+        // keepAlive holds), so other threads may run meanwhile.
+        C built;
+        {
+          ReleasedGil released(samples.values.size() * sizeof(T) >= kReleaseGilBytes);
+          built = C(times.data(), static_cast<int64_t>(times.size()), samplePointers.data(),
+                    valueCount, tupleSize, nullptr, nullptr);
+        }
+        return StoreBuiltAttribute(object, std::move(built));
       }
     } else if (PySequence_Check(attrdata)) {
       ScratchVector<T> values;
       const Conversion result = VectorFromPySequence<C>(attrdata, values, keepAlive);
       if (result == Conversion::kFailed) return -1;
       if (result == Conversion::kDone) {
-        return StoreBuiltAttribute(
-            object,
-            MakeFromValues<C>(values.data(), static_cast<int64_t>(values.size()), tupleSize));
+        C built;
+        {
+          ReleasedGil released(values.size() * sizeof(T) >= kReleaseGilBytes);  // as above
+          built = MakeFromValues<C>(values.data(), static_cast<int64_t>(values.size()), tupleSize);
+        }
+        return StoreBuiltAttribute(object, std::move(built));
       }
     }
     PyErr_SetString(PyExc_TypeError, Kind::kNoFormMessage);

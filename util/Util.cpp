@@ -1,5 +1,6 @@
 // The Util submodule: time-sample clean-up and resampling of whole attributes. The library does
-// the work; these functions check and convert their arguments and wrap the result.
+// the work (without the interpreter lock, for large values: the handles are the call's own
+// copies); these functions check and convert their arguments and wrap the result.
 
 #include "module/Internal.h"
 
@@ -23,7 +24,12 @@ PyObject* Util_RemoveTimeSamplesIfAllSame(PyObject* /*module*/, PyObject* args) 
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const OvAttr::Attribute attribute = FirstAttribute(attributeObject);
     if (!attribute.isValid()) return nullptr;
-    return PyAttributeFromAttribute(OvAttr::RemoveTimeSamplesIfAllSame(attribute));
+    OvAttr::Attribute result;
+    {
+      ReleasedGil released(WorthReleasingGil(attribute));
+      result = OvAttr::RemoveTimeSamplesIfAllSame(attribute);
+    }
+    return PyAttributeFromAttribute(result);
   });
 }
 
@@ -38,8 +44,12 @@ PyObject* Util_RemoveTimeSamplesUnneededForShutter(PyObject* /*module*/, PyObjec
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const OvAttr::Attribute attribute = FirstAttribute(attributeObject);
     if (!attribute.isValid()) return nullptr;
-    return PyAttributeFromAttribute(
-        OvAttr::RemoveTimeSamplesUnneededForShutter(attribute, shutterOpen, shutterClose));
+    OvAttr::Attribute result;
+    {
+      ReleasedGil released(WorthReleasingGil(attribute));
+      result = OvAttr::RemoveTimeSamplesUnneededForShutter(attribute, shutterOpen, shutterClose);
+    }
+    return PyAttributeFromAttribute(result);
   });
 }
 
@@ -57,7 +67,12 @@ PyObject* Util_ResampleAttrWithInterp(PyObject* /*module*/, PyObject* args) {
       PyErr_SetString(PyExc_TypeError, "Second argument must be a valid DataAttribute");
       return nullptr;
     }
-    return PyAttributeFromAttribute(OvAttr::ResampleAttrWithInterp(attribute, times));
+    OvAttr::Attribute result;
+    {
+      ReleasedGil released(WorthReleasingGil(attribute));
+      result = OvAttr::ResampleAttrWithInterp(attribute, times);
+    }
+    return PyAttributeFromAttribute(result);
   });
 }
 

@@ -65,23 +65,18 @@ Hash digest(XXH3_state_t* state) {
   return Hash{h.low64, h.high64};
 }
 
-bool hashCached(const AttributeData* data) {
+}  // namespace
+
+bool hashCached(const AttributeData* data) noexcept {
   return data->hashReady.load(std::memory_order_acquire) != 0;
 }
 
-Hash cachedHash(const AttributeData* data) {
+Hash cachedHash(const AttributeData* data) noexcept {
   return Hash{data->hashFirst.load(std::memory_order_relaxed),
               data->hashSecond.load(std::memory_order_relaxed)};
 }
 
-void storeHash(AttributeData* data, Hash h) {
-  // Racing threads store the same words; the release below publishes them.
-  data->hashFirst.store(h.first, std::memory_order_relaxed);
-  data->hashSecond.store(h.second, std::memory_order_relaxed);
-  data->hashReady.store(1, std::memory_order_release);
-}
-
-size_t elementSize(Storage storage) {
+size_t elementSize(Storage storage) noexcept {
   switch (storage) {
     case Storage::kInt:
     case Storage::kFloat:
@@ -91,6 +86,15 @@ size_t elementSize(Storage storage) {
     default:
       return 0;
   }
+}
+
+namespace {
+
+void storeHash(AttributeData* data, Hash h) {
+  // Racing threads store the same words; the release below publishes them.
+  data->hashFirst.store(h.first, std::memory_order_relaxed);
+  data->hashSecond.store(h.second, std::memory_order_relaxed);
+  data->hashReady.store(1, std::memory_order_release);
 }
 
 // Hash of a block that is not a group. The storage kind goes in, never the reported tag, so a
@@ -299,6 +303,30 @@ AttributeType Attribute::getType() const noexcept {
 }
 
 Hash Attribute::getHash() const { return detail::hashOf(m_data); }
+
+bool Attribute::getCachedHash(Hash* hash) const noexcept {
+  if (!m_data || !detail::hashCached(m_data)) return false;
+  if (hash) *hash = detail::cachedHash(m_data);
+  return true;
+}
+
+size_t Attribute::getDataSize() const noexcept {
+  if (!m_data) return 0;
+  const auto count = static_cast<size_t>(m_data->sampleCount * m_data->valueCount);
+  switch (m_data->storage) {
+    case detail::Storage::kGroup:
+      return sizeof(detail::AttributeData) +
+             static_cast<size_t>(m_data->childCount) * sizeof(detail::GroupChild) +
+             detail::groupIndexCapacity(m_data->childCount) * sizeof(uint32_t) +
+             m_data->stringBytes;
+    case detail::Storage::kString:
+      return sizeof(detail::AttributeData) + count * sizeof(const char*) + m_data->stringBytes;
+    default:
+      return sizeof(detail::AttributeData) +
+             static_cast<size_t>(m_data->sampleCount) * sizeof(float) +
+             count * detail::elementSize(m_data->storage);
+  }
+}
 
 bool operator==(const Attribute& a, const Attribute& b) {
   if (a.m_data == b.m_data) return true;

@@ -88,6 +88,12 @@ void release(AttributeData* data) noexcept;
 
 // The cached 128-bit hash, computed on first use (children first, without recursion).
 Hash hashOf(AttributeData* data);
+// Whether the hash is computed, and the computed hash.
+bool hashCached(const AttributeData* data) noexcept;
+Hash cachedHash(const AttributeData* data) noexcept;
+
+// Bytes of one element of a numeric storage kind; 0 for the others.
+size_t elementSize(Storage storage) noexcept;
 
 inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
   return data->storage == Storage::kGroup ? static_cast<const GroupChild*>(data->values) : nullptr;
@@ -106,6 +112,20 @@ AttributeData* nullData() noexcept;
 template <typename T>
 AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
                             int64_t valueCount, int64_t tupleSize);
+
+// A new numeric data block (one reference) whose times and values are left for the caller to
+// write, through writableTimes and writableValues, before it hands the block to anyone: a
+// reader fills the block where it parses, with no array in between. Throws as newTypedData.
+template <typename T>
+AttributeData* newNumericData(int64_t sampleCount, int64_t valueCount, int64_t tupleSize);
+
+inline float* writableTimes(AttributeData* data) noexcept {
+  return const_cast<float*>(data->times);
+}
+template <typename T>
+T* writableValues(AttributeData* data) noexcept {
+  return static_cast<T*>(const_cast<void*>(data->values));
+}
 
 // A child for newGroupData: a name and a block that the new group retains.
 struct GroupChildInput {

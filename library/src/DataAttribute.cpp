@@ -124,59 +124,87 @@ char* newStringBlock(const char* const* const* rows, size_t samples, size_t valu
 
 }  // namespace
 
+// The header of a data block at `memory`, whose times start at timesOffset and values at
+// valuesOffset.
+template <typename T>
+AttributeData* placeDataHeader(char* memory, size_t timesOffset, size_t valuesOffset,
+                               int64_t sampleCount, int64_t valueCount, int64_t tupleSize,
+                               size_t stringBytes) {
+  return new (memory) AttributeData{{1},
+                                    static_cast<int32_t>(DataKindTraits<T>::kType),
+                                    kStorageOf<T>,
+                                    false,
+                                    false,
+                                    {0},
+                                    {0},
+                                    {0},
+                                    tupleSize,
+                                    valueCount,
+                                    sampleCount,
+                                    0,
+                                    reinterpret_cast<float*>(memory + timesOffset),
+                                    memory + valuesOffset,
+                                    nullptr,
+                                    stringBytes};
+}
+
+template <typename T>
+AttributeData* newNumericData(int64_t sampleCount, int64_t valueCount, int64_t tupleSize) {
+  static_assert(std::is_arithmetic_v<T>, "strings are laid out by newTypedData");
+  if (sampleCount < 0) sampleCount = 0;
+  if (valueCount < 0) valueCount = 0;
+  const auto samples = static_cast<size_t>(sampleCount);
+  const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
+  const size_t timesOffset = alignUp8(sizeof(AttributeData));
+  const size_t valuesOffset = alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
+  const size_t bytes = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
+  auto* memory = static_cast<char*>(std::malloc(bytes));
+  if (!memory) throw std::bad_alloc();
+  return placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount, tupleSize,
+                            0);
+}
+
 template <typename T>
 AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
                             int64_t valueCount, int64_t tupleSize) {
-  constexpr bool kIsString = std::is_same_v<T, const char*>;
-  if (sampleCount < 0) sampleCount = 0;
-  if (valueCount < 0) valueCount = 0;
-  const size_t samples = static_cast<size_t>(sampleCount);
-  const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
-
-  const size_t timesOffset = alignUp8(sizeof(AttributeData));
-  const size_t valuesOffset = alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
-  const size_t bytesOffset = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
-
-  char* memory;
-  size_t stringBytes = 0;
-  if constexpr (kIsString) {
-    memory = newStringBlock(rows, samples, static_cast<size_t>(valueCount), valuesOffset,
-                            bytesOffset, &stringBytes);
+  AttributeData* data;
+  if constexpr (std::is_same_v<T, const char*>) {
+    if (sampleCount < 0) sampleCount = 0;
+    if (valueCount < 0) valueCount = 0;
+    const auto samples = static_cast<size_t>(sampleCount);
+    const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
+    const size_t timesOffset = alignUp8(sizeof(AttributeData));
+    const size_t valuesOffset =
+        alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
+    const size_t bytesOffset = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
+    size_t stringBytes = 0;
+    char* memory = newStringBlock(rows, samples, static_cast<size_t>(valueCount), valuesOffset,
+                                  bytesOffset, &stringBytes);
+    data = placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount,
+                              tupleSize, stringBytes);
   } else {
-    memory = static_cast<char*>(std::malloc(bytesOffset));
-    if (!memory) throw std::bad_alloc();
-  }
-  auto* timesOut = reinterpret_cast<float*>(memory + timesOffset);
-  T* valuesOut = reinterpret_cast<T*>(memory + valuesOffset);
-  auto* data =
-      new (memory) AttributeData{{1},           static_cast<int32_t>(DataKindTraits<T>::kType),
-                                 kStorageOf<T>, false,
-                                 false,         {0},
-                                 {0},           {0},
-                                 tupleSize,     valueCount,
-                                 sampleCount,   0,
-                                 timesOut,      valuesOut,
-                                 nullptr,       stringBytes};
-
-  if (times && samples)
-    std::memcpy(timesOut, times, samples * sizeof(float));
-  else
-    std::fill(timesOut, timesOut + samples, 0.0f);
-
-  if constexpr (!kIsString) {
-    const size_t rowBytes = static_cast<size_t>(valueCount) * sizeof(T);
-    for (size_t i = 0; i < samples; ++i) {
+    data = newNumericData<T>(sampleCount, valueCount, tupleSize);
+    T* values = writableValues<T>(data);
+    const size_t rowBytes = static_cast<size_t>(data->valueCount) * sizeof(T);
+    for (int64_t i = 0; i < data->sampleCount && rowBytes != 0; ++i) {
       const T* row = rows ? rows[i] : nullptr;
-      if (rowBytes == 0) break;
       if (row)
-        std::memcpy(valuesOut + i * valueCount, row, rowBytes);
+        std::memcpy(values + i * data->valueCount, row, rowBytes);
       else
-        std::memset(valuesOut + i * valueCount, 0, rowBytes);
+        std::memset(values + i * data->valueCount, 0, rowBytes);
     }
   }
+  float* timesOut = writableTimes(data);
+  if (times && data->sampleCount)
+    std::memcpy(timesOut, times, static_cast<size_t>(data->sampleCount) * sizeof(float));
+  else
+    std::fill(timesOut, timesOut + data->sampleCount, 0.0f);
   return data;
 }
 
+template AttributeData* newNumericData<int32_t>(int64_t, int64_t, int64_t);
+template AttributeData* newNumericData<float>(int64_t, int64_t, int64_t);
+template AttributeData* newNumericData<double>(int64_t, int64_t, int64_t);
 template AttributeData* newTypedData<int32_t>(const float*, int64_t, const int32_t* const*, int64_t,
                                               int64_t);
 template AttributeData* newTypedData<float>(const float*, int64_t, const float* const*, int64_t,

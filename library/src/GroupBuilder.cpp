@@ -152,6 +152,7 @@ class GroupBuilderImpl {
   }
 
   void setGroupInherit(bool groupInherit) { m_inherit = groupInherit; }
+  bool strict() const noexcept { return m_strict; }
 
   void sort() {
     joinPending();
@@ -585,6 +586,10 @@ GroupBuilder& GroupBuilder::setGroupInherit(bool groupInherit) {
 GroupBuilder& GroupBuilder::sort() {
   OVATTR_BUILDER_IMPL().sort();
   return *this;
+}
+
+GroupBuilder::BuilderMode GroupBuilder::getMode() const noexcept {
+  return m_impl && m_impl->strict() ? BuilderModeStrict : BuilderModeNormal;
 }
 
 GroupBuilder& GroupBuilder::reset(BuilderMode mode) {

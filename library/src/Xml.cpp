@@ -35,8 +35,8 @@ constexpr size_t kMaxIndentLevel = 20;
 // Room for the longest number text: "nan:0x" and 16 hex digits, or a shortest double such as
 // "-2.2250738585072014e-308".
 constexpr size_t kMaxNumberChars = 32;
-// Numbers are formatted straight into the output in chunks of this many values.
-constexpr size_t kFormatChunk = 4096;
+// Numbers are formatted in batches of this many values before they join the output.
+constexpr size_t kFormatBatch = 64;
 
 const char* const kTypeNames[] = {"null", "int", "float", "double", "string", "group"};
 
@@ -289,16 +289,19 @@ class XmlWriter {
 
   template <typename T>
   void appendNumbers(const T* values, size_t count) {
-    for (size_t start = 0; start < count; start += kFormatChunk) {
-      const size_t n = std::min(kFormatChunk, count - start);
-      const size_t old = m_out.size();
-      m_out.resize(old + n * (kMaxNumberChars + 1));
-      char* p = m_out.data() + old;
+    // Room for the longest text up front: address space only until it is written, and the
+    // text then grows without a copy. Numbers are formatted in batches on the stack, so that
+    // no room is zeroed before it is written.
+    m_out.reserve(m_out.size() + count * (kMaxNumberChars + 1));
+    char batch[kFormatBatch * (kMaxNumberChars + 1)];
+    for (size_t start = 0; start < count; start += kFormatBatch) {
+      const size_t n = std::min(kFormatBatch, count - start);
+      char* p = batch;
       for (size_t k = 0; k < n; ++k) {
         if (start + k != 0) *p++ = ' ';
         p = formatNumber(p, values[start + k]);
       }
-      m_out.resize(static_cast<size_t>(p - m_out.data()));
+      m_out.append(batch, static_cast<size_t>(p - batch));
     }
   }
 
@@ -582,9 +585,10 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
   return h;
 }
 
-// Reads the numbers of one <sample> onto `out`; returns how many there were.
+// Reads the numbers of one <sample> into `out`, which has room for `expected`; returns how
+// many there were.
 template <typename T>
-size_t readNumbers(const pugi::xml_node& sample, std::vector<T>& out, int64_t expected) {
+size_t readNumbers(const pugi::xml_node& sample, T* out, int64_t expected) {
   size_t count = 0;
   std::string scratch;
   for (pugi::xml_node n = sample.first_child(); n; n = n.next_sibling()) {
@@ -597,9 +601,9 @@ size_t readNumbers(const pugi::xml_node& sample, std::vector<T>& out, int64_t ex
       if (p == end) break;
       const char* begin = p;
       while (p != end && !isXmlSpace(*p)) ++p;
-      if (static_cast<int64_t>(++count) > expected)
+      if (static_cast<int64_t>(count) >= expected)
         fail(sample, "more than " + std::to_string(expected) + " values in a sample");
-      out.push_back(parseNumberIn<T>(sample, begin, p, "number"));
+      out[count++] = parseNumberIn<T>(sample, begin, p, "number");
     }
   }
   return count;
@@ -631,19 +635,17 @@ size_t readStrings(const pugi::xml_node& sample, std::string& blob, std::vector<
   return count;
 }
 
-template <typename T>
-Attribute readData(const pugi::xml_node& e, const Header& h) {
-  std::vector<float> times;
-  std::vector<T> numbers;       // numeric kinds: every sample's values, in order
-  std::string blob;             // strings: every value, NUL-terminated
-  std::vector<size_t> offsets;  // strings: where each value starts in `blob`
+// The <sample> children of a data <attr>, in order: for each, its time (checked to ascend)
+// and the element, handed to readValues(sample, index), which returns how many values it read.
+template <typename ReadValues>
+void readSamples(const pugi::xml_node& e, const Header& h, float* times, ReadValues readValues) {
   std::string scratch;
+  int64_t count = 0;
   pugi::xml_node cursor = e.first_child();
   while (pugi::xml_node sample = nextElement(e, cursor)) {
     if (std::strcmp(sample.name(), "sample") != 0)
       fail(sample, std::string("expected <sample>, found <") + sample.name() + ">");
-    if (static_cast<int64_t>(times.size()) >= h.samples)
-      fail(e, "more than " + std::to_string(h.samples) + " samples");
+    if (count >= h.samples) fail(e, "more than " + std::to_string(h.samples) + " samples");
     pugi::xml_attribute time;
     for (pugi::xml_attribute a = sample.first_attribute(); a; a = a.next_attribute()) {
       if (std::strcmp(a.name(), "time") != 0 || time)
@@ -652,45 +654,60 @@ Attribute readData(const pugi::xml_node& e, const Header& h) {
     }
     if (!time) fail(sample, "<sample> needs a time");
     const std::string_view t = valueOf(time, scratch, sample);
-    times.push_back(parseNumberIn<float>(sample, t.data(), t.data() + t.size(), "time"));
-    const size_t last = times.size() - 1;
-    if (detail::firstUnorderedTime(times.data() + (last ? last - 1 : 0), last ? 2 : 1) !=
-        (last ? 2 : 1))
+    times[count] = parseNumberIn<float>(sample, t.data(), t.data() + t.size(), "time");
+    const size_t from = count == 0 ? 0 : static_cast<size_t>(count - 1);
+    if (detail::firstUnorderedTime(times + from, static_cast<size_t>(count + 1) - from) !=
+        static_cast<size_t>(count + 1) - from)
       fail(sample, "sample time " + std::string(t) + " is NaN or not above the one before");
-    size_t count = 0;
-    if constexpr (kIsString<T>) {
-      count = readStrings(sample, blob, offsets, h.values);
-    } else {
-      count = readNumbers(sample, numbers, h.values);
-    }
-    if (static_cast<int64_t>(count) != h.values)
+    const size_t read = readValues(sample, count);
+    if (static_cast<int64_t>(read) != h.values)
       fail(sample,
-           std::to_string(count) + " values in a sample, expected " + std::to_string(h.values));
+           std::to_string(read) + " values in a sample, expected " + std::to_string(h.values));
+    ++count;
   }
-  if (static_cast<int64_t>(times.size()) != h.samples)
-    fail(e, std::to_string(times.size()) + " samples, expected " + std::to_string(h.samples));
-
-  const auto values = static_cast<size_t>(h.values);
-  std::vector<const T*> sampleValues(times.size(), nullptr);
-  std::vector<const char*> strings;
-  if constexpr (kIsString<T>) {
-    strings.reserve(offsets.size());
-    for (size_t offset : offsets) strings.push_back(blob.data() + offset);
-  }
-  if (values != 0) {
-    for (size_t i = 0; i < times.size(); ++i) {
-      if constexpr (kIsString<T>) {
-        sampleValues[i] = strings.data() + i * values;
-      } else {
-        sampleValues[i] = numbers.data() + i * values;
-      }
-    }
-  }
-  return TypedDataAttribute<T>(times.empty() ? nullptr : times.data(), h.samples,
-                               sampleValues.data(), h.values, h.tupleSize);
+  if (count != h.samples)
+    fail(e, std::to_string(count) + " samples, expected " + std::to_string(h.samples));
 }
 
-Attribute readLeaf(const pugi::xml_node& e, const Header& h) {
+template <typename T>
+Attribute readData(const pugi::xml_node& e, const Header& h, size_t textBytes) {
+  // `<sample time="0"/>` and `0 ` or `<v/>` are the shortest a sample and a value can be, so
+  // counts that claim more than the text can hold are refused before anything is allocated:
+  // what is allocated from them is then no larger than the text allows.
+  constexpr size_t kMinValueBytes = kIsString<T> ? 4 : 2;
+  if (static_cast<uint64_t>(h.samples) > textBytes / 18 ||
+      (h.samples != 0 &&
+       static_cast<uint64_t>(h.values) > textBytes / kMinValueBytes / static_cast<uint64_t>(h.samples)))
+    fail(e, "the counts claim more samples or values than the text holds");
+  if constexpr (!kIsString<T>) {
+    // Numbers are parsed straight into the attribute's own block.
+    Attribute block(detail::newNumericData<T>(h.samples, h.values, h.tupleSize));
+    T* values = detail::writableValues<T>(block._data());
+    readSamples(e, h, detail::writableTimes(block._data()), [&](const pugi::xml_node& sample,
+                                                               int64_t index) {
+      return readNumbers(sample, values + index * h.values, h.values);
+    });
+    return block;
+  } else {
+    std::vector<float> times(static_cast<size_t>(h.samples));
+    std::string blob;             // every value, NUL-terminated
+    std::vector<size_t> offsets;  // where each value starts in `blob`
+    offsets.reserve(static_cast<size_t>(h.samples * h.values));
+    readSamples(e, h, times.data(), [&](const pugi::xml_node& sample, int64_t) {
+      return readStrings(sample, blob, offsets, h.values);
+    });
+    const auto values = static_cast<size_t>(h.values);
+    std::vector<const char*> strings;
+    strings.reserve(offsets.size());
+    for (size_t offset : offsets) strings.push_back(blob.data() + offset);
+    std::vector<const char* const*> rows(times.size(), nullptr);
+    for (size_t i = 0; i < times.size() && values != 0; ++i) rows[i] = strings.data() + i * values;
+    return StringAttribute(times.empty() ? nullptr : times.data(), h.samples, rows.data(),
+                           h.values, h.tupleSize);
+  }
+}
+
+Attribute readLeaf(const pugi::xml_node& e, const Header& h, size_t textBytes) {
   if (h.type == kAttrTypeNull) {
     pugi::xml_node cursor = e.first_child();
     if (nextElement(e, cursor)) fail(e, "a null <attr> has no content");
@@ -698,11 +715,12 @@ Attribute readLeaf(const pugi::xml_node& e, const Header& h) {
   }
   Attribute result;
   detail::visitDataKind(
-      h.type, [&](auto* tag) { result = readData<std::remove_pointer_t<decltype(tag)>>(e, h); });
+      h.type,
+      [&](auto* tag) { result = readData<std::remove_pointer_t<decltype(tag)>>(e, h, textBytes); });
   return result;
 }
 
-Attribute readDocument(const pugi::xml_document& doc) {
+Attribute readDocument(const pugi::xml_document& doc, size_t textBytes) {
   pugi::xml_node root;
   pugi::xml_node cursor = doc.first_child();
   while (pugi::xml_node element = nextElement(doc, cursor)) {
@@ -731,7 +749,7 @@ Attribute readDocument(const pugi::xml_document& doc) {
       groups.open(h.inherit);
       stack.push_back(Frame{current, current.first_child(), h.children, 0, std::move(h.name)});
     } else {
-      Attribute leaf = readLeaf(current, h);
+      Attribute leaf = readLeaf(current, h, textBytes);
       if (stack.empty()) return leaf;
       groups.add(h.name, std::move(leaf));
       ++stack.back().count;
@@ -791,7 +809,7 @@ Attribute Attribute::parseXML(Platform::StringView text) {
   if (!result)
     throw XmlParseError(std::string("invalid attribute XML: ") + result.description() +
                         " at byte " + std::to_string(result.offset));
-  return readDocument(doc);
+  return readDocument(doc, text.size());
 }
 
 }  // namespace Tessark::internal::OvAttribute

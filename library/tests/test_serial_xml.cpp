@@ -261,10 +261,14 @@ TEST(SerialXmlReject, CountsThatDoNotMatch) {
   EXPECT_REJECTED(floatDoc("values=\"1\" samples=\"-1\"", ""), "bad samples \"-1\"");
   EXPECT_REJECTED(floatDoc("values=\"1\" samples=\"99999999999999999999\"", ""), "bad samples");
   EXPECT_REJECTED(floatDoc("values=\"1\" samples=\" 1\"", ""), "bad samples");
-  // A huge claimed count costs nothing until values arrive.
+  // A count the text cannot hold is refused before anything is made for it.
   EXPECT_REJECTED(floatDoc("values=\"9000000000000000000\" samples=\"9000000000000000000\"",
                            "<sample time=\"0\">1</sample>"),
-                  "1 values in a sample");
+                  "the counts claim more samples or values than the text holds");
+  EXPECT_REJECTED(floatDoc("values=\"100000\" samples=\"1\"", "<sample time=\"0\">1</sample>"),
+                  "the counts claim more samples or values than the text holds");
+  EXPECT_REJECTED(floatDoc("values=\"2\" samples=\"1\"", "<sample time=\"0\">1</sample>"),
+                  "1 values in a sample, expected 2");
 }
 
 TEST(SerialXmlReject, BadNumbers) {

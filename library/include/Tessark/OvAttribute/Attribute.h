@@ -97,6 +97,15 @@ class OVATTR_API Attribute {
 
   // Computed on first use and cached in the shared value (thread-safe). {0, 0} when invalid.
   Hash getHash() const;
+  // The hash when it is computed already; false, leaving `hash` alone, when getHash would have
+  // to compute it (callers use this to tell a cheap call from one worth doing off a lock).
+  bool getCachedHash(Hash* hash) const noexcept;
+
+  // Bytes of the value's own block: header, times and values (strings included) for data; the
+  // children table, name index and names for a group, whose children are blocks of their own.
+  // 0 for an invalid handle. A measure of how long a walk of the value takes, not of its
+  // memory: a copy shares the block.
+  size_t getDataSize() const noexcept;
 
   // The XML text of the value (see docs/formats.md); empty for an invalid handle.
   std::string getXML() const;

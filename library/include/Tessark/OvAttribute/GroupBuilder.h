@@ -58,6 +58,9 @@ class OVATTR_API GroupBuilder {
   // Orders the children by name, byte-wise, stable.
   GroupBuilder& sort();
 
+  // BuilderModeStrict or BuilderModeNormal (which any other mode given acts as).
+  BuilderMode getMode() const noexcept;
+
   // Empties the builder (as BuildAndFlush does) and sets its mode. The memory it allocated
   // stays for the children to come (up to a bound; a huge builder's memory is given back), so
   // that one builder reset between groups allocates nothing once it has built the largest.
