@@ -19,9 +19,9 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
   PyAttribute_Type.tp_new = PyType_GenericNew;
   // Bases before the types derived from them.
   PyTypeObject* const attributeTypes[] = {
-      &PyAttribute_Type,       &PyDataAttribute_Type,   &PyIntAttribute_Type,
-      &PyFloatAttribute_Type,  &PyDoubleAttribute_Type, &PyStringAttribute_Type,
-      &PyGroupAttribute_Type,  &PyNullAttribute_Type,   &PyConstVector_Type,
+      &PyAttribute_Type,      &PyDataAttribute_Type,   &PyIntAttribute_Type,
+      &PyFloatAttribute_Type, &PyDoubleAttribute_Type, &PyStringAttribute_Type,
+      &PyGroupAttribute_Type, &PyNullAttribute_Type,   &PyConstVector_Type,
   };
   for (PyTypeObject* type : attributeTypes) {
     if (PyType_Ready(type) < 0) return;
@@ -40,16 +40,16 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
   for (PyTypeObject* type : ownTypes) type->tp_getattro = PyObject_GenericGetAttr;
 
   // Borrowed reference.
-  PyObject* module = Py_InitModule4("PyOvAttribute", kModuleMethods,
-                                    "Python OvAttribute Bindings", nullptr, PYTHON_API_VERSION);
+  PyObject* module = Py_InitModule4("PyOvAttribute", kModuleMethods, "Python OvAttribute Bindings",
+                                    nullptr, PYTHON_API_VERSION);
   if (!module) return;
 
   const char* moduleName = PyModule_GetName(module);
   if (!moduleName) return;
   const std::string utilName = std::string(moduleName) + ".Util";
   // Borrowed reference; the one added below is stolen by PyModule_AddObject.
-  PyObject* util = Py_InitModule4(utilName.c_str(), kUtilMethods, "Utilities", nullptr,
-                                  PYTHON_API_VERSION);
+  PyObject* util =
+      Py_InitModule4(utilName.c_str(), kUtilMethods, "Utilities", nullptr, PYTHON_API_VERSION);
   if (!util) return;
   Py_INCREF(util);
   PyModule_AddObject(module, "Util", util);
@@ -67,8 +67,7 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
 
   if (!RegisterCopies(ownTypes, sizeof ownTypes / sizeof ownTypes[0])) return;
 
-  PyModule_AddIntConstant(module, "GroupBuilderBuildAndFlush",
-                          OvAttr::GroupBuilder::BuildAndFlush);
+  PyModule_AddIntConstant(module, "GroupBuilderBuildAndFlush", OvAttr::GroupBuilder::BuildAndFlush);
   PyModule_AddIntConstant(module, "GroupBuilderBuildAndRetain",
                           OvAttr::GroupBuilder::BuildAndRetain);
   PyModule_AddIntConstant(module, "GroupBuilderModeNormal",

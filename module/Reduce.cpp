@@ -70,8 +70,8 @@ PyObject* ReduceBuilder(PyObject* self) {
     PyErr_SetString(PyExc_TypeError, "GroupBuilder is not initialised");
     return nullptr;
   }
-  PyRef group = PyRef::steal(
-      PyAttributeFromAttribute(builder->build(OvAttr::GroupBuilder::BuildAndRetain)));
+  PyRef group =
+      PyRef::steal(PyAttributeFromAttribute(builder->build(OvAttr::GroupBuilder::BuildAndRetain)));
   if (!group) return nullptr;
   return ReduceValue("builder",
                      Py_BuildValue("(iN)", static_cast<int>(builder->getMode()), group.release()));
@@ -143,9 +143,9 @@ bool RegisterCopies(PyTypeObject* const* types, size_t count) {
   const PyRef reducer = PyRef::steal(PyCFunction_New(&kReducer, nullptr));
   if (!reducer) return false;
   for (size_t i = 0; i < count; ++i) {
-    const PyRef done = PyRef::steal(PyObject_CallMethod(
-        registry.get(), const_cast<char*>("pickle"), const_cast<char*>("OO"), types[i],
-        reducer.get()));
+    const PyRef done =
+        PyRef::steal(PyObject_CallMethod(registry.get(), const_cast<char*>("pickle"),
+                                         const_cast<char*>("OO"), types[i], reducer.get()));
     if (!done) return false;
   }
   return true;

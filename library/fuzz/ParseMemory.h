@@ -31,9 +31,7 @@ inline void onMalloc(const volatile void* /*ptr*/, size_t size) {
 }
 
 // Runs before the block is freed, while its size can still be asked.
-inline void onFree(const volatile void* ptr) {
-  gLiveBytes -= __sanitizer_get_allocated_size(ptr);
-}
+inline void onFree(const volatile void* ptr) { gLiveBytes -= __sanitizer_get_allocated_size(ptr); }
 
 template <typename Work>
 size_t peakBytesOf(Work&& work) {

@@ -180,8 +180,8 @@ AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* co
     size_t stringBytes = 0;
     char* memory = newStringBlock(rows, samples, static_cast<size_t>(valueCount), valuesOffset,
                                   bytesOffset, &stringBytes);
-    data = placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount,
-                              tupleSize, stringBytes);
+    data = placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount, tupleSize,
+                              stringBytes);
   } else {
     data = newNumericData<T>(sampleCount, valueCount, tupleSize);
     T* values = writableValues<T>(data);

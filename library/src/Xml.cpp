@@ -676,17 +676,17 @@ Attribute readData(const pugi::xml_node& e, const Header& h, size_t textBytes) {
   // what is allocated from them is then no larger than the text allows.
   constexpr size_t kMinValueBytes = kIsString<T> ? 4 : 2;
   if (static_cast<uint64_t>(h.samples) > textBytes / 18 ||
-      (h.samples != 0 &&
-       static_cast<uint64_t>(h.values) > textBytes / kMinValueBytes / static_cast<uint64_t>(h.samples)))
+      (h.samples != 0 && static_cast<uint64_t>(h.values) >
+                             textBytes / kMinValueBytes / static_cast<uint64_t>(h.samples)))
     fail(e, "the counts claim more samples or values than the text holds");
   if constexpr (!kIsString<T>) {
     // Numbers are parsed straight into the attribute's own block.
     Attribute block(detail::newNumericData<T>(h.samples, h.values, h.tupleSize));
     T* values = detail::writableValues<T>(block._data());
-    readSamples(e, h, detail::writableTimes(block._data()), [&](const pugi::xml_node& sample,
-                                                               int64_t index) {
-      return readNumbers(sample, values + index * h.values, h.values);
-    });
+    readSamples(e, h, detail::writableTimes(block._data()),
+                [&](const pugi::xml_node& sample, int64_t index) {
+                  return readNumbers(sample, values + index * h.values, h.values);
+                });
     return block;
   } else {
     std::vector<float> times(static_cast<size_t>(h.samples));
@@ -702,8 +702,8 @@ Attribute readData(const pugi::xml_node& e, const Header& h, size_t textBytes) {
     for (size_t offset : offsets) strings.push_back(blob.data() + offset);
     std::vector<const char* const*> rows(times.size(), nullptr);
     for (size_t i = 0; i < times.size() && values != 0; ++i) rows[i] = strings.data() + i * values;
-    return StringAttribute(times.empty() ? nullptr : times.data(), h.samples, rows.data(),
-                           h.values, h.tupleSize);
+    return StringAttribute(times.empty() ? nullptr : times.data(), h.samples, rows.data(), h.values,
+                           h.tupleSize);
   }
 }
 
@@ -714,9 +714,9 @@ Attribute readLeaf(const pugi::xml_node& e, const Header& h, size_t textBytes) {
     return NullAttribute();
   }
   Attribute result;
-  detail::visitDataKind(
-      h.type,
-      [&](auto* tag) { result = readData<std::remove_pointer_t<decltype(tag)>>(e, h, textBytes); });
+  detail::visitDataKind(h.type, [&](auto* tag) {
+    result = readData<std::remove_pointer_t<decltype(tag)>>(e, h, textBytes);
+  });
   return result;
 }
 

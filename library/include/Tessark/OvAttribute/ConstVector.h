@@ -25,8 +25,7 @@ constexpr uint32_t kSampleBufferShared = 1u;
 
 // Library internals: a shared buffer holding a copy of `count` values of `valueSize` bytes,
 // with one owner. Its values start at sharedSampleBufferValues(buffer).
-OVATTR_API SampleBuffer* newSharedSampleBuffer(const void* values, int64_t count,
-                                               size_t valueSize);
+OVATTR_API SampleBuffer* newSharedSampleBuffer(const void* values, int64_t count, size_t valueSize);
 OVATTR_API const void* sharedSampleBufferValues(const SampleBuffer* buffer) noexcept;
 
 }  // namespace detail
