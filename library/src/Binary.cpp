@@ -20,6 +20,7 @@ namespace Tessark::internal::OvAttribute {
 namespace {
 
 using detail::kHostLittleEndian;
+using detail::kIsString;
 
 constexpr char kMagic[4] = {'O', 'V', 'A', 'B'};
 constexpr uint32_t kFormatVersion = 1;
@@ -29,9 +30,6 @@ constexpr uint64_t kMaxCount = static_cast<uint64_t>(std::numeric_limits<int64_t
 // The fewest bytes one group child can take: name length, a one-byte name, a null node.
 constexpr uint64_t kMinChildBytes = 8 + 1 + 2;
 constexpr size_t kStringLengthBytes = 8;
-
-template <typename T>
-constexpr bool kIsString = std::is_same_v<T, const char*>;
 
 // Sizes of the fixed part of each node, for reserving the output of a lone data attribute.
 constexpr size_t kDataNodeHead = 2 + 8 + 8 + 8;
@@ -111,8 +109,8 @@ bool writeData(BinaryWriter& w, const Attribute& attribute) {
 
 size_t dataNodeSize(const Attribute& attribute) {
   size_t size = 0;
-  detail::visitDataKind(attribute.getType(), [&](auto* tag) {
-    using T = std::remove_pointer_t<decltype(tag)>;
+  detail::visitDataKind(attribute.getType(), [&](auto tag) {
+    using T = typename decltype(tag)::type;
     if constexpr (!kIsString<T>) {
       DataAttribute a(attribute);
       auto samples = static_cast<size_t>(a.getNumberOfTimeSamples());
@@ -145,7 +143,7 @@ bool writeTree(BinaryWriter& w, const Attribute& root) {
     }
     bool ok = true;
     if (!detail::visitDataKind(
-            type, [&](auto* tag) { ok = writeData<std::remove_pointer_t<decltype(tag)>>(w, a); })) {
+            type, [&](auto tag) { ok = writeData<typename decltype(tag)::type>(w, a); })) {
       // Null, and any tag this library does not know, is written as the null attribute.
       w.uint(static_cast<uint8_t>(kAttrTypeNull));
       w.uint(uint8_t{0});
@@ -403,9 +401,8 @@ class BinaryParser {
         if (flags != 0) return failAt(at + 1, "non-zero flags");
         if (kind == kAttrTypeNull) {
           done = NullAttribute();
-        } else if (!detail::visitDataKind(kind, [&](auto* tag) {
-                     done = readData<std::remove_pointer_t<decltype(tag)>>();
-                   })) {
+        } else if (!detail::visitDataKind(
+                       kind, [&](auto tag) { done = readData<typename decltype(tag)::type>(); })) {
           return failAt(at, "unknown kind " + std::to_string(kind));
         }
         if (!done.isValid()) return fail("invalid data");

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "Tessark/OvAttribute/Attribute.h"
+#include "Tessark/OvAttribute/DataKinds.h"
 
 namespace Tessark::internal::OvAttribute::detail {
 
@@ -15,28 +15,6 @@ namespace Tessark::internal::OvAttribute::detail {
 constexpr size_t kMaxParseGroupDepth = 10000;
 
 constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-// Calls f(tag) with a null pointer of the element type of a data kind, so that typed code is
-// written once; returns false, without calling f, for a kind that is not data.
-template <typename F>
-bool visitDataKind(int type, F&& f) {
-  switch (type) {
-    case kAttrTypeInt:
-      f(static_cast<int32_t*>(nullptr));
-      return true;
-    case kAttrTypeFloat:
-      f(static_cast<float*>(nullptr));
-      return true;
-    case kAttrTypeDouble:
-      f(static_cast<double*>(nullptr));
-      return true;
-    case kAttrTypeString:
-      f(static_cast<const char**>(nullptr));
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The unsigned integer that holds the bits of a numeric element type.
 template <typename T>

@@ -26,6 +26,7 @@ namespace {
 
 using detail::BitsOf;
 using detail::fromBits;
+using detail::kIsString;
 using detail::toBits;
 
 constexpr int kFormatVersion = 1;
@@ -39,9 +40,6 @@ constexpr size_t kMaxNumberChars = 32;
 constexpr size_t kFormatBatch = 64;
 
 const char* const kTypeNames[] = {"null", "int", "float", "double", "string", "group"};
-
-template <typename T>
-constexpr bool kIsString = std::is_same_v<T, const char*>;
 
 // The NaN that std::numeric_limits gives on the machines we build for; written as plain
 // "nan" (or "-nan" with the sign bit). Every other NaN is written with its bits.
@@ -255,9 +253,8 @@ class XmlWriter {
         }
         return;
       }
-      if (!detail::visitDataKind(type, [&](auto* tag) {
-            writeData<std::remove_pointer_t<decltype(tag)>>(a, depth);
-          })) {
+      if (!detail::visitDataKind(
+              type, [&](auto tag) { writeData<typename decltype(tag)::type>(a, depth); })) {
         m_out += " type=\"null\"/>\n";  // also any tag this library does not know
       }
     };
@@ -714,9 +711,8 @@ Attribute readLeaf(const pugi::xml_node& e, const Header& h, size_t textBytes) {
     return NullAttribute();
   }
   Attribute result;
-  detail::visitDataKind(h.type, [&](auto* tag) {
-    result = readData<std::remove_pointer_t<decltype(tag)>>(e, h, textBytes);
-  });
+  detail::visitDataKind(
+      h.type, [&](auto tag) { result = readData<typename decltype(tag)::type>(e, h, textBytes); });
   return result;
 }
 

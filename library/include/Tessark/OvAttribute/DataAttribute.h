@@ -7,6 +7,7 @@
 
 #include "Tessark/OvAttribute/Attribute.h"
 #include "Tessark/OvAttribute/ConstVector.h"
+#include "Tessark/OvAttribute/DataKinds.h"
 
 namespace Tessark::internal::OvAttribute {
 
@@ -44,34 +45,6 @@ class OVATTR_API DataAttribute : public Attribute {
   // there are no samples. O(log samples).
   int64_t getNearestSampleIndex(float time) const noexcept;
 };
-
-namespace detail {
-
-// Maps an element type to its kind and to the value type of getValue.
-template <typename T>
-struct DataKindTraits;
-template <>
-struct DataKindTraits<int32_t> {
-  static constexpr AttributeType kType = kAttrTypeInt;
-  using ValueType = int32_t;
-};
-template <>
-struct DataKindTraits<float> {
-  static constexpr AttributeType kType = kAttrTypeFloat;
-  using ValueType = float;
-};
-template <>
-struct DataKindTraits<double> {
-  static constexpr AttributeType kType = kAttrTypeDouble;
-  using ValueType = double;
-};
-template <>
-struct DataKindTraits<const char*> {
-  static constexpr AttributeType kType = kAttrTypeString;
-  using ValueType = std::string;
-};
-
-}  // namespace detail
 
 // The typed data attributes, written once over the element type T. Every constructor copies
 // what it is given before it returns (strings included); when a release function is passed it
