@@ -12,35 +12,19 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "module/Internal.h"
-#include "types/TypedConversions.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
 namespace {
 
-template <typename T>
-struct ElementTag {
-  using type = T;
-};
-
-// Calls visit(ElementTag<T>{}) for the element type T of `kind`; `otherwise` for any other
-// tag (the empty vector).
+// Calls visit(KindTag<T>{}) for the element type T of the vector's kind; `otherwise` for the
+// empty vector, which has no kind.
 template <typename Result, typename Visit>
 Result VisitKind(OvAttr::AttributeType kind, Result otherwise, Visit&& visit) {
-  switch (kind) {
-    case OvAttr::kAttrTypeInt:
-      return visit(ElementTag<int32_t>{});
-    case OvAttr::kAttrTypeFloat:
-      return visit(ElementTag<float>{});
-    case OvAttr::kAttrTypeDouble:
-      return visit(ElementTag<double>{});
-    case OvAttr::kAttrTypeString:
-      return visit(ElementTag<const char*>{});
-    default:
-      return otherwise;
-  }
+  return OvAttr::detail::visitDataKind(kind, otherwise, std::forward<Visit>(visit));
 }
 
 PyConstVector* AsVector(PyObject* self) noexcept { return reinterpret_cast<PyConstVector*>(self); }
@@ -196,21 +180,14 @@ bool AppendElementTexts(std::string& text, const PyConstVector* vector) {
   return true;
 }
 
-// The first view position at or after `from` whose element equals x, or -1 (also when the
-// scan failed, with the error set: `failed` is then true).
-Py_ssize_t FindEqual(const PyConstVector* vector, PyObject* x, Py_ssize_t from, bool* failed) {
-  *failed = false;
+// The first view position at or after `from` whose element equals x, or -1. An element that
+// cannot be made (an exhausted interpreter) is skipped, and so is one whose comparison raises:
+// both count as unequal and the scan goes on.
+Py_ssize_t FindEqual(const PyConstVector* vector, PyObject* x, Py_ssize_t from) {
   for (Py_ssize_t i = from; i < vector->length; ++i) {
     PyRef element = PyRef::steal(ElementAt(vector, i));
-    if (!element) {
-      // An element that cannot be made is an exhausted interpreter; a count that silently
-      // skipped it would be wrong, so the error is reported.
-      *failed = true;
-      return -1;
-    }
-    const int equal = PyObject_RichCompareBool(element.get(), x, Py_EQ);
+    const int equal = element ? PyObject_RichCompareBool(element.get(), x, Py_EQ) : -1;
     if (equal == 1) return i;
-    // A comparison that raises counts as unequal, and the scan goes on.
     if (equal < 0) PyErr_Clear();
   }
   return -1;
@@ -239,7 +216,7 @@ void ConstVector_dealloc(PyObject* self) {
 
 // repr and str. Returns a new reference.
 PyObject* ConstVector_repr(PyObject* self) {
-  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const PyConstVector* vector = AsVector(self);
     std::string text;
     // Enough for short numbers, so that most vectors print without regrowing the buffer.
@@ -271,7 +248,7 @@ PyObject* ConstVector_item(PyObject* self, Py_ssize_t i) {
 // never fails on them. The new vector shares the attribute and the sample. Returns a new
 // reference.
 PyObject* ConstVector_slice(PyObject* self, Py_ssize_t low, Py_ssize_t high) {
-  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const PyConstVector* source = AsVector(self);
     const Py_ssize_t lo = std::max<Py_ssize_t>(std::min(low, source->length), 0);
     const Py_ssize_t hi = std::max<Py_ssize_t>(std::min(high, source->length), 0);
@@ -345,12 +322,7 @@ PyObject* ConstVector_count(PyObject* self, PyObject* args) {
   if (!PyArg_ParseTuple(args, "O", &x)) return nullptr;
   const PyConstVector* vector = AsVector(self);
   long count = 0;
-  bool failed = false;
-  for (Py_ssize_t i = FindEqual(vector, x, 0, &failed); i >= 0;
-       i = FindEqual(vector, x, i + 1, &failed)) {
-    ++count;
-  }
-  if (failed) return nullptr;
+  for (Py_ssize_t i = FindEqual(vector, x, 0); i >= 0; i = FindEqual(vector, x, i + 1)) ++count;
   return PyInt_FromLong(count);
 }
 
@@ -358,9 +330,7 @@ PyObject* ConstVector_count(PyObject* self, PyObject* args) {
 PyObject* ConstVector_index(PyObject* self, PyObject* args) {
   PyObject* x = nullptr;
   if (!PyArg_ParseTuple(args, "O", &x)) return nullptr;
-  bool failed = false;
-  const Py_ssize_t position = FindEqual(AsVector(self), x, 0, &failed);
-  if (failed) return nullptr;
+  const Py_ssize_t position = FindEqual(AsVector(self), x, 0);
   if (position >= 0) return PyInt_FromSsize_t(position);
   PyRef message = PyRef::steal(PyUnicode_FromFormat("%R is not in list", x));
   if (!message) return nullptr;
@@ -375,7 +345,7 @@ PyObject* ConstVector_toOvAttr(PyObject* self, PyObject* /*unused*/) {
   const PyConstVector* vector = AsVector(self);
   // Only vectors of the four kinds have a sample.
   if (vector->sample == nullptr) Py_RETURN_NONE;
-  return GuardCppOrNoMemory<PyObject*>(nullptr, [&]() -> PyObject* {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     return VisitKind<PyObject*>(KindOf(vector), nullptr, [&](auto tag) -> PyObject* {
       using T = typename decltype(tag)::type;
       const OvAttr::DataAttribute& attr = *vector->attr;
@@ -424,74 +394,29 @@ PySequenceMethods kConstVectorAsSequence = {
 PyObject* PyConstVectorFromDataAttribute(const OvAttr::DataAttribute& attribute, float time) {
   // Another compiled module may call in before any script has imported PyOvAttribute.
   if (!EnsureTypesReady(&PyConstVector_Type)) return nullptr;
-  try {
-    switch (attribute.getType()) {
-      case OvAttr::kAttrTypeInt:
-        return MakeConstVector<OvAttr::IntAttribute>(attribute, time);
-      case OvAttr::kAttrTypeFloat:
-        return MakeConstVector<OvAttr::FloatAttribute>(attribute, time);
-      case OvAttr::kAttrTypeDouble:
-        return MakeConstVector<OvAttr::DoubleAttribute>(attribute, time);
-      case OvAttr::kAttrTypeString:
-        return MakeConstVector<OvAttr::StringAttribute>(attribute, time);
-      default:
-        return NewVector<int32_t>(std::make_unique<OvAttr::DataAttribute>(), nullptr, 0, 0);
-    }
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    PyObject* vector = nullptr;
+    const bool isData = VisitKind<bool>(attribute.getType(), false, [&](auto tag) {
+      vector = MakeConstVector<OvAttr::TypedDataAttribute<typename decltype(tag)::type>>(attribute,
+                                                                                         time);
+      return true;
+    });
+    if (isData) return vector;
+    return NewVector<int32_t>(std::make_unique<OvAttr::DataAttribute>(), nullptr, 0, 0);
+  });
 }
 
-// clang-format off
-PyTypeObject PyConstVector_Type = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "PyOvAttribute.ConstVector", /* tp_name */
-    sizeof(PyConstVector), /* tp_basicsize */
-    0, /* tp_itemsize */
-    ConstVector_dealloc, /* tp_dealloc */
-    nullptr, /* tp_print */
-    nullptr, /* tp_getattr */
-    nullptr, /* tp_setattr */
-    nullptr, /* tp_compare */
-    ConstVector_repr, /* tp_repr */
-    nullptr, /* tp_as_number */
-    &kConstVectorAsSequence, /* tp_as_sequence */
-    nullptr, /* tp_as_mapping */
-    nullptr, /* tp_hash */
-    nullptr, /* tp_call */
-    ConstVector_repr, /* tp_str */
-    nullptr, /* tp_getattro */
-    nullptr, /* tp_setattro */
-    nullptr, /* tp_as_buffer */
-    kTypeFlags, /* tp_flags */
-    "TESSARK ConstVector ", /* tp_doc */
-    nullptr, /* tp_traverse */
-    nullptr, /* tp_clear */
-    ConstVector_richcompare, /* tp_richcompare */
-    0, /* tp_weaklistoffset */
-    nullptr, /* tp_iter */
-    nullptr, /* tp_iternext */
-    kConstVectorMethods, /* tp_methods */
-    nullptr, /* tp_members */
-    nullptr, /* tp_getset */
-    nullptr, /* tp_base */
-    nullptr, /* tp_dict */
-    nullptr, /* tp_descr_get */
-    nullptr, /* tp_descr_set */
-    0, /* tp_dictoffset */
-    ConstVector_init, /* tp_init */
-    nullptr, /* tp_alloc */
-    nullptr, /* tp_new */
-    nullptr, /* tp_free */
-    nullptr, /* tp_is_gc */
-    nullptr, /* tp_bases */
-    nullptr, /* tp_mro */
-    nullptr, /* tp_cache */
-    nullptr, /* tp_subclasses */
-    nullptr, /* tp_weaklist */
-    nullptr, /* tp_del */
-    0, /* tp_version_tag */
-};
-// clang-format on
+PyTypeObject PyConstVector_Type = [] {
+  PyTypeObject type =
+      DefineType("PyOvAttribute.ConstVector", sizeof(PyConstVector), "TESSARK ConstVector ", false);
+  type.tp_dealloc = ConstVector_dealloc;
+  type.tp_repr = ConstVector_repr;
+  type.tp_str = ConstVector_repr;
+  type.tp_as_sequence = &kConstVectorAsSequence;
+  type.tp_richcompare = ConstVector_richcompare;
+  type.tp_methods = kConstVectorMethods;
+  type.tp_init = ConstVector_init;
+  return type;
+}();
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -1,10 +1,6 @@
 // PyOvAttribute.GroupBuilder: assembles a group step by step from attributes and plain Python
 // values. Every method but build returns the builder itself so that calls chain.
 
-#include <cfloat>
-#include <climits>
-#include <cmath>
-#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -14,32 +10,10 @@ namespace Tessark::PyOvAttribute::v1 {
 
 namespace {
 
-// Objects are PyGroupBuilder (module/Internal.h): the header and the owned library builder.
-
-// The builder self owns, or null with TypeError set when __init__ never ran on self (made by
-// GroupBuilder.__new__ alone, or its __init__ failed in the argument parser). Borrows self.
-OvAttr::GroupBuilder* HeldBuilder(PyObject* self) noexcept {
-  OvAttr::GroupBuilder* builder = reinterpret_cast<PyGroupBuilder*>(self)->builder;
-  if (!builder) PyErr_SetString(PyExc_TypeError, "GroupBuilder is not initialised");
-  return builder;
-}
-
 // Returns a new reference to self, the result of every chaining method.
 PyObject* ReturnSelf(PyObject* self) noexcept {
   Py_INCREF(self);
   return self;
-}
-
-// The nearest 32-bit float to `value`, with IEEE rounding also beyond the float range (where a
-// plain cast is undefined): past FLT_MAX by half a unit or more becomes an infinity.
-float NarrowToFloat(double value) noexcept {
-  if (std::isfinite(value) && std::fabs(value) > FLT_MAX) {
-    // 2^128 - 2^103: half-way between FLT_MAX and 2^128; a tie rounds to even, the infinity.
-    const double halfWay = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
-    const float magnitude = std::fabs(value) < halfWay ? FLT_MAX : INFINITY;
-    return std::signbit(value) ? -magnitude : magnitude;
-  }
-  return static_cast<float>(value);
 }
 
 // The attribute that set and setWithUniqueName store for `value`: the handle an attribute
@@ -53,14 +27,9 @@ const OvAttr::Attribute* AttributeForValue(PyObject* value, OvAttr::Attribute* c
     const OvAttr::Attribute& held = HeldAttribute(value);
     if (held.isValid()) return &held;
   } else if (PyInt_Check(value)) {
-    // The interpreter's int is 64 bits wide here; silently wrapping would store another
-    // number, so the refusal is the interpreter's own for a C int that does not fit.
-    const long number = PyInt_AS_LONG(value);
-    if (number < INT32_MIN || number > INT32_MAX) {
-      PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C int");
-      return nullptr;
-    }
-    *converted = OvAttr::IntAttribute(static_cast<int32_t>(number));
+    int32_t number = 0;
+    if (!ToInt32(PyInt_AS_LONG(value), &number)) return nullptr;
+    *converted = OvAttr::IntAttribute(number);
     return converted;
   } else if (PyFloat_Check(value)) {
     *converted = OvAttr::FloatAttribute(NarrowToFloat(PyFloat_AS_DOUBLE(value)));
@@ -73,23 +42,13 @@ const OvAttr::Attribute* AttributeForValue(PyObject* value, OvAttr::Attribute* c
   return nullptr;
 }
 
-// Parses the "sO|i" arguments of set and setWithUniqueName. The common call, two arguments
-// with a NUL-free str name, is read directly: the general parser is about a third of the
-// module's own cost per call when a loop sets thousands of children. Every other call goes
-// through the parser, so its conversions and errors stay exactly the parser's. Borrows args.
+// Parses the "sO|i" arguments of set and setWithUniqueName; the common call, two arguments with
+// a plain name, without the general parser (see PlainName). Borrows args.
 bool ParseSetArguments(PyObject* args, OvAttr::Platform::StringView* name, PyObject** value,
                        int* inherit) {
-  if (PyTuple_GET_SIZE(args) == 2) {
-    PyObject* nameObject = PyTuple_GET_ITEM(args, 0);
-    if (PyString_Check(nameObject)) {
-      const char* data = PyString_AS_STRING(nameObject);
-      const size_t size = static_cast<size_t>(PyString_GET_SIZE(nameObject));
-      if (!std::memchr(data, '\0', size)) {
-        *name = OvAttr::Platform::StringView(data, size);
-        *value = PyTuple_GET_ITEM(args, 1);
-        return true;
-      }
-    }
+  if (PyTuple_GET_SIZE(args) == 2 && PlainName(PyTuple_GET_ITEM(args, 0), name)) {
+    *value = PyTuple_GET_ITEM(args, 1);
+    return true;
   }
   const char* cName = nullptr;
   if (!PyArg_ParseTuple(args, "sO|i", &cName, value, inherit)) return false;
@@ -97,49 +56,65 @@ bool ParseSetArguments(PyObject* args, OvAttr::Platform::StringView* name, PyObj
   return true;
 }
 
+// The frame of every method: self is checked first, so that an uninitialised builder fails
+// before its arguments do; `parse` converts the arguments; only then is the builder taken, since
+// parsing can run Python code (an __int__) that re-initialised self. `act(builder)` returns the
+// result, a new reference, or null with an error set.
+template <typename Parse, typename Act>
+PyObject* WithBuilder(PyObject* self, Parse&& parse, Act&& act) {
+  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
+    if (!HeldBuilder(self) || !parse()) return nullptr;
+    OvAttr::GroupBuilder* builder = HeldBuilder(self);
+    return builder ? act(*builder) : nullptr;
+  });
+}
+
+// As WithBuilder for the chaining methods: `act(builder)` returns whether it succeeded, and the
+// result is self.
+template <typename Parse, typename Act>
+PyObject* Chain(PyObject* self, Parse&& parse, Act&& act) {
+  return WithBuilder(self, std::forward<Parse>(parse), [&](OvAttr::GroupBuilder& builder) {
+    return act(builder) ? ReturnSelf(self) : nullptr;
+  });
+}
+
 // set and setWithUniqueName differ only in the builder operation they call.
 template <typename Operation>
 PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!HeldBuilder(self)) return nullptr;
-    OvAttr::Platform::StringView name;
-    PyObject* value = nullptr;
-    int inherit = 1;
-    if (!ParseSetArguments(args, &name, &value, &inherit)) return nullptr;
-    // Looked up again: the parse may have run an __int__ that re-initialised self.
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
-    OvAttr::Attribute converted;
-    const OvAttr::Attribute* child = AttributeForValue(value, &converted);
-    if (!child) return nullptr;
-    if (child == &converted)
-      operation(*builder, name, std::move(converted), inherit != 0);  // nobody else needs it
-    else
-      operation(*builder, name, *child, inherit != 0);
-    return ReturnSelf(self);
-  });
+  OvAttr::Platform::StringView name;
+  PyObject* value = nullptr;
+  int inherit = 1;
+  return Chain(
+      self, [&] { return ParseSetArguments(args, &name, &value, &inherit); },
+      [&](OvAttr::GroupBuilder& builder) {
+        OvAttr::Attribute converted;
+        const OvAttr::Attribute* child = AttributeForValue(value, &converted);
+        if (!child) return false;
+        if (child == &converted)
+          operation(builder, name, std::move(converted), inherit != 0);  // nobody else needs it
+        else
+          operation(builder, name, *child, inherit != 0);
+        return true;
+      });
 }
 
 // update and deepUpdate differ only in the builder operation they call.
 template <typename Operation>
 PyObject* MergeGroup(PyObject* self, PyObject* args, Operation operation) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!HeldBuilder(self)) return nullptr;
-    PyObject* groupObject = nullptr;
-    if (!PyArg_ParseTuple(args, "O", &groupObject)) return nullptr;
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
-    if (!builder) return nullptr;
-    OvAttr::Attribute attribute = AttributeFromPyObject(groupObject);
-    if (!attribute.isValid()) {
-      PyErr_SetString(PyExc_TypeError, "Requires a string and an attr");
-      return nullptr;
-    }
-    // Not tested here: an attribute of another kind gives an invalid view, which the library
-    // merges as nothing.
-    const OvAttr::GroupAttribute group(std::move(attribute));
-    operation(*builder, group);
-    return ReturnSelf(self);
-  });
+  PyObject* groupObject = nullptr;
+  return Chain(
+      self, [&] { return PyArg_ParseTuple(args, "O", &groupObject) != 0; },
+      [&](OvAttr::GroupBuilder& builder) {
+        OvAttr::Attribute attribute = AttributeFromPyObject(groupObject);
+        if (!attribute.isValid()) {
+          PyErr_SetString(PyExc_TypeError, "Requires a string and an attr");
+          return false;
+        }
+        // Not tested here: an attribute of another kind gives an invalid view, which the
+        // library merges as nothing.
+        operation(builder, OvAttr::GroupAttribute(std::move(attribute)));
+        return true;
+      });
 }
 
 // The library builder of the last GroupBuilder object that died, emptied. Scripts make one
@@ -199,15 +174,13 @@ PyObject* GroupBuilder_setWithUniqueName(PyObject* self, PyObject* args) {
 }
 
 PyObject* GroupBuilder_delete(PyObject* self, PyObject* args) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!HeldBuilder(self)) return nullptr;
-    const char* name = nullptr;
-    if (!PyArg_ParseTuple(args, "s", &name)) return nullptr;
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
-    if (!builder) return nullptr;
-    builder->del(OvAttr::Platform::StringView(name));
-    return ReturnSelf(self);
-  });
+  const char* name = nullptr;
+  return Chain(
+      self, [&] { return PyArg_ParseTuple(args, "s", &name) != 0; },
+      [&](OvAttr::GroupBuilder& builder) {
+        builder.del(OvAttr::Platform::StringView(name));
+        return true;
+      });
 }
 
 PyObject* GroupBuilder_update(PyObject* self, PyObject* args) {
@@ -225,50 +198,43 @@ PyObject* GroupBuilder_deepUpdate(PyObject* self, PyObject* args) {
 }
 
 PyObject* GroupBuilder_reserve(PyObject* self, PyObject* args) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!HeldBuilder(self)) return nullptr;
-    PY_LONG_LONG count = 0;
-    if (!PyArg_ParseTuple(args, "L", &count)) return nullptr;
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
-    if (!builder) return nullptr;
-    builder->reserve(count);
-    return ReturnSelf(self);
-  });
+  PY_LONG_LONG count = 0;
+  return Chain(
+      self, [&] { return PyArg_ParseTuple(args, "L", &count) != 0; },
+      [&](OvAttr::GroupBuilder& builder) {
+        builder.reserve(count);
+        return true;
+      });
 }
 
 // The builder lives on after build: what it keeps is the library's rule for the mode.
 PyObject* GroupBuilder_build(PyObject* self, PyObject* args) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!HeldBuilder(self)) return nullptr;
-    int mode = OvAttr::GroupBuilder::BuildAndFlush;
-    if (!PyArg_ParseTuple(args, "|i", &mode)) return nullptr;
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
-    if (!builder) return nullptr;
-    const OvAttr::GroupAttribute group =
-        builder->build(static_cast<OvAttr::GroupBuilder::BuilderBuildMode>(mode));
-    return PyAttributeFromAttribute(group);
-  });
+  int mode = OvAttr::GroupBuilder::BuildAndFlush;
+  return WithBuilder(
+      self, [&] { return PyArg_ParseTuple(args, "|i", &mode) != 0; },
+      [&](OvAttr::GroupBuilder& builder) {
+        return PyAttributeFromAttribute(
+            builder.build(static_cast<OvAttr::GroupBuilder::BuilderBuildMode>(mode)));
+      });
 }
 
 PyObject* GroupBuilder_setGroupInherit(PyObject* self, PyObject* args) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!HeldBuilder(self)) return nullptr;
-    int flag = 1;
-    if (!PyArg_ParseTuple(args, "i", &flag)) return nullptr;
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);  // after the parse, as in SetChild
-    if (!builder) return nullptr;
-    builder->setGroupInherit(flag != 0);
-    return ReturnSelf(self);
-  });
+  int flag = 1;
+  return Chain(
+      self, [&] { return PyArg_ParseTuple(args, "i", &flag) != 0; },
+      [&](OvAttr::GroupBuilder& builder) {
+        builder.setGroupInherit(flag != 0);
+        return true;
+      });
 }
 
 PyObject* GroupBuilder_sort(PyObject* self, PyObject* /*unused*/) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    OvAttr::GroupBuilder* builder = HeldBuilder(self);
-    if (!builder) return nullptr;
-    builder->sort();
-    return ReturnSelf(self);
-  });
+  return Chain(
+      self, [] { return true; },
+      [](OvAttr::GroupBuilder& builder) {
+        builder.sort();
+        return true;
+      });
 }
 
 PyMethodDef kGroupBuilderMethods[] = {
@@ -286,57 +252,21 @@ PyMethodDef kGroupBuilderMethods[] = {
 
 }  // namespace
 
-// The listing keeps one slot a line, zeros included.
-// clang-format off
-PyTypeObject PyGroupBuilder_Type = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "PyOvAttribute.GroupBuilder", /* tp_name */
-    sizeof(PyGroupBuilder), /* tp_basicsize */
-    0, /* tp_itemsize */
-    GroupBuilder_dealloc, /* tp_dealloc */
-    nullptr, /* tp_print */
-    nullptr, /* tp_getattr */
-    nullptr, /* tp_setattr */
-    nullptr, /* tp_compare */
-    nullptr, /* tp_repr */
-    nullptr, /* tp_as_number */
-    nullptr, /* tp_as_sequence */
-    nullptr, /* tp_as_mapping */
-    nullptr, /* tp_hash */
-    nullptr, /* tp_call */
-    nullptr, /* tp_str */
-    Module_getattro, /* tp_getattro */
-    nullptr, /* tp_setattro */
-    nullptr, /* tp_as_buffer */
-    kTypeFlags | Py_TPFLAGS_BASETYPE, /* tp_flags */
-    "TESSARK GroupBuilder", /* tp_doc */
-    nullptr, /* tp_traverse */
-    nullptr, /* tp_clear */
-    nullptr, /* tp_richcompare */
-    0, /* tp_weaklistoffset */
-    nullptr, /* tp_iter */
-    nullptr, /* tp_iternext */
-    kGroupBuilderMethods, /* tp_methods */
-    nullptr, /* tp_members */
-    nullptr, /* tp_getset */
-    nullptr, /* tp_base */
-    nullptr, /* tp_dict */
-    nullptr, /* tp_descr_get */
-    nullptr, /* tp_descr_set */
-    0, /* tp_dictoffset */
-    GroupBuilder_init, /* tp_init */
-    nullptr, /* tp_alloc */
-    nullptr, /* tp_new */
-    nullptr, /* tp_free */
-    nullptr, /* tp_is_gc */
-    nullptr, /* tp_bases */
-    nullptr, /* tp_mro */
-    nullptr, /* tp_cache */
-    nullptr, /* tp_subclasses */
-    nullptr, /* tp_weaklist */
-    nullptr, /* tp_del */
-    0, /* tp_version_tag */
-};
-// clang-format on
+PyTypeObject PyGroupBuilder_Type = [] {
+  PyTypeObject type = DefineType("PyOvAttribute.GroupBuilder", sizeof(PyGroupBuilder),
+                                 "TESSARK GroupBuilder", true);
+  type.tp_dealloc = GroupBuilder_dealloc;
+  type.tp_getattro = Module_getattro;  // for Python subclasses only: see module/Reduce.cpp
+  type.tp_methods = kGroupBuilderMethods;
+  type.tp_init = GroupBuilder_init;
+  // tp_new: PyType_GenericNew, set by initPyOvAttribute
+  return type;
+}();
+
+OvAttr::GroupBuilder* HeldBuilder(PyObject* self) noexcept {
+  OvAttr::GroupBuilder* builder = reinterpret_cast<PyGroupBuilder*>(self)->builder;
+  if (!builder) PyErr_SetString(PyExc_TypeError, "GroupBuilder is not initialised");
+  return builder;
+}
 
 }  // namespace Tessark::PyOvAttribute::v1

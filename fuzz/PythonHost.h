@@ -18,6 +18,8 @@
 #include <cstring>
 #include <string>
 
+#include "module/PyRef.h"
+
 #if !defined(OVATTR_FUZZ_PYTHON_DIR) || !defined(OVATTR_FUZZ_PYTHON_EXECUTABLE)
 #error "the build defines OVATTR_FUZZ_PYTHON_DIR and OVATTR_FUZZ_PYTHON_EXECUTABLE"
 #endif
@@ -40,39 +42,8 @@ extern "C" __attribute__((visibility("default"))) const char* __asan_default_opt
 
 namespace ovattr_fuzz {
 
-// One strong reference, released on scope exit. Move-only.
-class Ref {
- public:
-  Ref() noexcept = default;
-  explicit Ref(PyObject* adopted) noexcept : m_obj(adopted) {}
-  Ref(Ref&& other) noexcept : m_obj(other.m_obj) { other.m_obj = nullptr; }
-  Ref& operator=(Ref&& other) noexcept {
-    if (this != &other) {
-      PyObject* old = m_obj;
-      m_obj = other.m_obj;
-      other.m_obj = nullptr;
-      Py_XDECREF(old);
-    }
-    return *this;
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() {
-    PyObject* old = m_obj;
-    m_obj = nullptr;
-    Py_XDECREF(old);
-  }
-  PyObject* get() const noexcept { return m_obj; }
-  explicit operator bool() const noexcept { return m_obj != nullptr; }
-  PyObject* release() noexcept {
-    PyObject* obj = m_obj;
-    m_obj = nullptr;
-    return obj;
-  }
-
- private:
-  PyObject* m_obj = nullptr;
-};
+// The module's owner of one strong reference: Ref::steal adopts a new one.
+using Ref = ::Tessark::PyOvAttribute::v1::PyRef;
 
 [[noreturn]] inline void Finding(const char* what, const char* where) {
   std::fprintf(stderr, "FINDING: %s (%s)\n", what, where);
@@ -94,7 +65,7 @@ inline PyObject* Module() {
     Py_DontWriteBytecodeFlag = 1;
     Py_InitializeEx(0);  // no signal handlers: libFuzzer has its own
     PyObject* path = PySys_GetObject(const_cast<char*>("path"));  // borrowed
-    Ref dir(PyString_FromString(OVATTR_FUZZ_PYTHON_DIR));
+    Ref dir = Ref::steal(PyString_FromString(OVATTR_FUZZ_PYTHON_DIR));
     if (!path || !dir || PyList_Insert(path, 0, dir.get()) != 0)
       Finding("cannot set sys.path", "start-up");
     PyObject* imported = PyImport_ImportModule("PyOvAttribute");
@@ -124,21 +95,21 @@ inline Ref Checked(PyObject* result, const char* where) {
     return Ref();
   }
   if (PyErr_Occurred()) Finding("a result with an error set", where);
-  return Ref(result);
+  return Ref::steal(result);
 }
 
 // Calls `callable(*args)` (args: a tuple, or null for none) and checks the result.
 inline Ref Call(PyObject* callable, PyObject* args, const char* where, PyObject* kwargs = nullptr) {
   Ref empty;
   if (!args) {
-    empty = Ref(PyTuple_New(0));
+    empty = Ref::steal(PyTuple_New(0));
     args = empty.get();
   }
   return Checked(PyObject_Call(callable, args, kwargs), where);
 }
 
 inline Ref CallMethod(PyObject* obj, const char* name, PyObject* args, const char* where) {
-  Ref method(PyObject_GetAttrString(obj, name));
+  Ref method = Ref::steal(PyObject_GetAttrString(obj, name));
   if (!method) {
     PyErr_Clear();
     return Ref();
@@ -150,7 +121,7 @@ inline Ref CallMethod(PyObject* obj, const char* name, PyObject* args, const cha
 template <typename... Objects>
 Ref Args(Objects... objects) {
   PyObject* items[] = {objects...};
-  Ref tuple(PyTuple_New(sizeof...(objects)));
+  Ref tuple = Ref::steal(PyTuple_New(sizeof...(objects)));
   if (!tuple) Finding("cannot make a tuple", "Args");
   for (size_t i = 0; i < sizeof...(objects); ++i) {
     PyObject* item = items[i] ? items[i] : Py_None;

@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ovattr_fuzz::Module();
   const char* bytes = reinterpret_cast<const char*>(data);
   const auto length = static_cast<Py_ssize_t>(size);
-  Ref as_bytearray(PyByteArray_FromStringAndSize(bytes, length));
-  Ref as_str(PyString_FromStringAndSize(bytes, length));
+  Ref as_bytearray = Ref::steal(PyByteArray_FromStringAndSize(bytes, length));
+  Ref as_str = Ref::steal(PyString_FromStringAndSize(bytes, length));
   if (!as_bytearray || !as_str) Finding("cannot make the input objects", "fuzz_module_parseBinary");
 
   Ref from_bytearray = Parse(as_bytearray.get(), "parseBinary(bytearray)");

@@ -29,15 +29,15 @@ void ParseAndCheck(PyObject* text, const char* where) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ovattr_fuzz::Module();
-  Ref text(PyString_FromStringAndSize(reinterpret_cast<const char*>(data),
-                                      static_cast<Py_ssize_t>(size)));
+  Ref text = Ref::steal(PyString_FromStringAndSize(reinterpret_cast<const char*>(data),
+                                                   static_cast<Py_ssize_t>(size)));
   if (!text) Finding("cannot make a str", "fuzz_module_parseXML");
   ParseAndCheck(text.get(), "parseXML(str)");
 
   // The same bytes as unicode text, when they are UTF-8: the argument parser encodes it again
   // (and refuses what the default encoding cannot carry).
-  Ref unicode(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data),
-                                   static_cast<Py_ssize_t>(size), "strict"));
+  Ref unicode = Ref::steal(PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(data),
+                                                static_cast<Py_ssize_t>(size), "strict"));
   if (unicode) {
     ParseAndCheck(unicode.get(), "parseXML(unicode)");
   } else {

@@ -67,7 +67,7 @@ PyObject* Prelude(const char* name) {
         PyDict_SetItemString(dict, "forged_vector", ovattr_fuzz::ModuleAttr("ConstVector")) ||
         PyDict_SetItemString(dict, "forged_attribute", ovattr_fuzz::ModuleAttr("Attribute")))
       Finding("cannot make the prelude's namespace", "prelude");
-    Ref ran(PyRun_String(kPrelude, Py_file_input, dict, dict));
+    Ref ran = Ref::steal(PyRun_String(kPrelude, Py_file_input, dict, dict));
     if (!ran) Finding("the prelude does not run", "prelude");
     return dict;
   }();
@@ -114,26 +114,26 @@ Ref MakeValue(Reader& in, int depth);
 Ref MakeNumberKey(Reader& in) {
   switch (in.byte() % 6) {
     case 0:
-      return Ref(PyFloat_FromDouble(static_cast<float>(in.byte()) / 8.0));
+      return Ref::steal(PyFloat_FromDouble(static_cast<float>(in.byte()) / 8.0));
     case 1:
-      return Ref(PyInt_FromLong(static_cast<int8_t>(in.byte())));
+      return Ref::steal(PyInt_FromLong(static_cast<int8_t>(in.byte())));
     case 2: {
       double d;
       const uint64_t bits = in.word(8);
       std::memcpy(&d, &bits, sizeof d);
-      return Ref(PyFloat_FromDouble(d));
+      return Ref::steal(PyFloat_FromDouble(d));
     }
     case 3:
-      return Ref(PyFloat_FromDouble(Py_NAN));
+      return Ref::steal(PyFloat_FromDouble(Py_NAN));
     case 4: {
       size_t length = 0;
       const char* text = in.chunk(8, &length);
-      return Ref(PyString_FromStringAndSize(text, static_cast<Py_ssize_t>(length)));
+      return Ref::steal(PyString_FromStringAndSize(text, static_cast<Py_ssize_t>(length)));
     }
     default: {
       unsigned char bytes[24];
       for (unsigned char& b : bytes) b = in.byte();
-      return Ref(_PyLong_FromByteArray(bytes, sizeof bytes, 1, 1));
+      return Ref::steal(_PyLong_FromByteArray(bytes, sizeof bytes, 1, 1));
     }
   }
 }
@@ -142,7 +142,7 @@ Ref MakeNumberKey(Reader& in) {
 Ref MakeAttribute(Reader& in, int depth) {
   const uint8_t choice = in.byte() % 7;
   if (choice < 4) {
-    Ref value = depth < 3 ? MakeValue(in, depth + 1) : Ref(PyInt_FromLong(in.byte()));
+    Ref value = depth < 3 ? MakeValue(in, depth + 1) : Ref::steal(PyInt_FromLong(in.byte()));
     Ref args = Args(value.get());
     return ovattr_fuzz::Call(ovattr_fuzz::ModuleAttr(kTyped[choice]), args.get(), "attr value");
   }
@@ -152,10 +152,10 @@ Ref MakeAttribute(Reader& in, int depth) {
     // An object of an attribute type that holds no value: made by __new__ alone.
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(
         ovattr_fuzz::ModuleAttr(in.byte() % 2 ? "IntAttribute" : "GroupAttribute"));
-    Ref none(PyTuple_New(0));
-    return Ref(type->tp_new(type, none.get(), nullptr));
+    Ref none = Ref::steal(PyTuple_New(0));
+    return Ref::steal(type->tp_new(type, none.get(), nullptr));
   }
-  Ref children = depth < 3 ? MakeValue(in, depth + 1) : Ref(PyList_New(0));
+  Ref children = depth < 3 ? MakeValue(in, depth + 1) : Ref::steal(PyList_New(0));
   Ref args = Args(children.get());
   return ovattr_fuzz::Call(ovattr_fuzz::ModuleAttr("GroupAttribute"), args.get(), "attr group");
 }
@@ -166,61 +166,62 @@ Ref MakeValue(Reader& in, int depth) {
   const uint8_t op = depth > 4 ? in.byte() % 8 : in.byte() % 22;
   switch (op) {
     case 0:
-      made = Ref(PyInt_FromLong(static_cast<int8_t>(in.byte())));
+      made = Ref::steal(PyInt_FromLong(static_cast<int8_t>(in.byte())));
       break;
     case 1:
-      made = Ref(PyInt_FromLong(static_cast<int32_t>(in.word(4))));
+      made = Ref::steal(PyInt_FromLong(static_cast<int32_t>(in.word(4))));
       break;
     case 2:
-      made = Ref(PyInt_FromLong(static_cast<long>(in.word(8))));
+      made = Ref::steal(PyInt_FromLong(static_cast<long>(in.word(8))));
       break;
     case 3: {
       unsigned char bytes[40];
       const size_t n = 1 + in.byte() % sizeof bytes;
       for (size_t i = 0; i < n; ++i) bytes[i] = in.byte();
-      made = Ref(_PyLong_FromByteArray(bytes, n, 1, 1));
+      made = Ref::steal(_PyLong_FromByteArray(bytes, n, 1, 1));
       break;
     }
     case 4: {
       double d;
       const uint64_t bits = in.word(8);
       std::memcpy(&d, &bits, sizeof d);
-      made = Ref(PyFloat_FromDouble(d));
+      made = Ref::steal(PyFloat_FromDouble(d));
       break;
     }
     case 5: {
       static const double kSpecial[] = {
           Py_NAN,       -Py_NAN, Py_HUGE_VAL, -Py_HUGE_VAL, -0.0,          1e39,   -1e39,
           3.4028235e38, 1e-45,   1e-320,      2147483648.0, -2147483649.0, 9.3e18, 0.1};
-      made = Ref(PyFloat_FromDouble(kSpecial[in.byte() % (sizeof kSpecial / sizeof *kSpecial)]));
+      made = Ref::steal(
+          PyFloat_FromDouble(kSpecial[in.byte() % (sizeof kSpecial / sizeof *kSpecial)]));
       break;
     }
     case 6: {
       size_t length = 0;
       const char* text = in.chunk(48, &length);
-      made = Ref(PyString_FromStringAndSize(text, static_cast<Py_ssize_t>(length)));
+      made = Ref::steal(PyString_FromStringAndSize(text, static_cast<Py_ssize_t>(length)));
       break;
     }
     case 7: {
       Py_UNICODE points[12];
       const size_t n = in.byte() % 12;
       for (size_t i = 0; i < n; ++i) points[i] = static_cast<Py_UNICODE>(in.word(3) % 0x110000);
-      made = Ref(PyUnicode_FromUnicode(points, static_cast<Py_ssize_t>(n)));
+      made = Ref::steal(PyUnicode_FromUnicode(points, static_cast<Py_ssize_t>(n)));
       break;
     }
     case 8:
     case 9: {
       const Py_ssize_t n = in.byte() % 9;
-      Ref list(PyList_New(n));
+      Ref list = Ref::steal(PyList_New(n));
       for (Py_ssize_t i = 0; i < n && list; ++i)
         PyList_SET_ITEM(list.get(), i, MakeValue(in, depth + 1).release());
-      made = op == 8 ? std::move(list) : Ref(PyList_AsTuple(list.get()));
+      made = op == 8 ? std::move(list) : Ref::steal(PyList_AsTuple(list.get()));
       break;
     }
     case 10: {
       // Time-keyed samples: the common useful shape, with hostile keys now and then.
       const int n = in.byte() % 5;
-      made = Ref(PyDict_New());
+      made = Ref::steal(PyDict_New());
       for (int i = 0; i < n && made; ++i) {
         Ref key = MakeNumberKey(in);
         Ref value = MakeValue(in, depth + 1);
@@ -232,7 +233,7 @@ Ref MakeValue(Reader& in, int depth) {
       PyObject* const kConstants[] = {Py_None, Py_True, Py_False};
       PyObject* constant = kConstants[in.byte() % 3];
       Py_INCREF(constant);
-      made = Ref(constant);
+      made = Ref::steal(constant);
       break;
     }
     case 12:
@@ -241,7 +242,7 @@ Ref MakeValue(Reader& in, int depth) {
     case 13: {
       size_t length = 0;
       const char* text = in.chunk(32, &length);
-      made = Ref(PyByteArray_FromStringAndSize(text, static_cast<Py_ssize_t>(length)));
+      made = Ref::steal(PyByteArray_FromStringAndSize(text, static_cast<Py_ssize_t>(length)));
       break;
     }
     case 14: {
@@ -251,8 +252,8 @@ Ref MakeValue(Reader& in, int depth) {
       } else if (which == 4) {
         made = ovattr_fuzz::Call(Prelude("ForgedAttr"), nullptr, "ForgedAttr");
       } else if (which == 1) {
-        Ref claimed(PyInt_FromLong(in.byte() % 64));
-        Ref actual(PyInt_FromLong(in.byte() % 8));
+        Ref claimed = Ref::steal(PyInt_FromLong(in.byte() % 64));
+        Ref actual = Ref::steal(PyInt_FromLong(in.byte() % 8));
         Ref args = Args(claimed.get(), actual.get());
         made = ovattr_fuzz::Call(Prelude("Lying"), args.get(), "Lying");
       } else if (which == 2) {
@@ -266,7 +267,7 @@ Ref MakeValue(Reader& in, int depth) {
       // A list one of whose items empties the list while it is being converted.
       g_madeCycles = true;
       const Py_ssize_t n = 2 + in.byte() % 6;
-      Ref list(PyList_New(n));
+      Ref list = Ref::steal(PyList_New(n));
       for (Py_ssize_t i = 0; i < n && list; ++i)
         PyList_SET_ITEM(list.get(), i, PyFloat_FromDouble(static_cast<double>(i)));
       Ref args = Args(list.get());
@@ -278,12 +279,12 @@ Ref MakeValue(Reader& in, int depth) {
     case 16: {
       // A dict whose key empties it when converted to a sample time.
       g_madeCycles = true;
-      Ref dict(PyDict_New());
+      Ref dict = Ref::steal(PyDict_New());
       Ref args = Args(dict.get());
       Ref clearer = ovattr_fuzz::Call(Prelude("Clearer"), args.get(), "Clearer");
       Ref values = MakeValue(in, depth + 1);
-      Ref other(PyFloat_FromDouble(0.5));
-      Ref other_values(Py_BuildValue("[ii]", 1, 2));
+      Ref other = Ref::steal(PyFloat_FromDouble(0.5));
+      Ref other_values = Ref::steal(Py_BuildValue("[ii]", 1, 2));
       if (dict && clearer && values) {
         if (PyDict_SetItem(dict.get(), clearer.get(), values.get()) != 0 ||
             PyDict_SetItem(dict.get(), other.get(), other_values.get()) != 0)
@@ -293,13 +294,13 @@ Ref MakeValue(Reader& in, int depth) {
       break;
     }
     case 17:
-      made = Ref(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyRange_Type),
-                                       const_cast<char*>("i"), in.byte() % 16));
+      made = Ref::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyRange_Type),
+                                              const_cast<char*>("i"), in.byte() % 16));
       break;
     case 18: {
       size_t length = 0;
       const char* name = in.chunk(12, &length);
-      Ref key(PyString_FromStringAndSize(name, static_cast<Py_ssize_t>(length)));
+      Ref key = Ref::steal(PyString_FromStringAndSize(name, static_cast<Py_ssize_t>(length)));
       Ref attribute = MakeAttribute(in, depth);
       made = Args(key.get(), attribute.get());
       break;
@@ -308,7 +309,7 @@ Ref MakeValue(Reader& in, int depth) {
       // A flat list of small ints or of 32-bit floats: shapes that construct successfully.
       const Py_ssize_t n = in.byte() % 16;
       const bool floats = in.byte() % 2;
-      Ref list(PyList_New(n));
+      Ref list = Ref::steal(PyList_New(n));
       for (Py_ssize_t i = 0; i < n && list; ++i) {
         PyObject* item = nullptr;
         if (floats) {
@@ -327,7 +328,7 @@ Ref MakeValue(Reader& in, int depth) {
     case 20: {
       // A list of short strs, some with NUL bytes.
       const Py_ssize_t n = in.byte() % 6;
-      Ref list(PyList_New(n));
+      Ref list = Ref::steal(PyList_New(n));
       for (Py_ssize_t i = 0; i < n && list; ++i) {
         size_t length = 0;
         const char* text = in.chunk(8, &length);
@@ -347,7 +348,7 @@ Ref MakeValue(Reader& in, int depth) {
   if (!made) {
     PyErr_Clear();
     Py_INCREF(Py_None);
-    made = Ref(Py_None);
+    made = Ref::steal(Py_None);
   }
   return made;
 }
@@ -370,14 +371,16 @@ void TypedConstruction(Reader& in) {
       break;
     }
     case 1: {
-      Ref tuple_size(PyLong_FromLongLong(static_cast<long long>(in.word(8)) >> (in.byte() % 64)));
+      Ref tuple_size =
+          Ref::steal(PyLong_FromLongLong(static_cast<long long>(in.word(8)) >> (in.byte() % 64)));
       Ref args = Args(value.get(), tuple_size.get());
       Made(ovattr_fuzz::Call(type, args.get(), kind), kind);
       break;
     }
     case 2: {
       Ref tuple_size = MakeValue(in, 3);
-      Ref kwargs(Py_BuildValue("{sOsO}", "attrdata", value.get(), "tupleSize", tuple_size.get()));
+      Ref kwargs = Ref::steal(
+          Py_BuildValue("{sOsO}", "attrdata", value.get(), "tupleSize", tuple_size.get()));
       Made(ovattr_fuzz::Call(type, nullptr, kind, kwargs.get()), kind);
       break;
     }
@@ -385,7 +388,7 @@ void TypedConstruction(Reader& in) {
       // Initialise an existing attribute again with the value.
       Ref first = MakeAttribute(in, 3);
       if (!first) break;
-      Ref init(PyObject_GetAttrString(type, "__init__"));
+      Ref init = Ref::steal(PyObject_GetAttrString(type, "__init__"));
       Ref args = Args(first.get(), value.get());
       if (init) ovattr_fuzz::Call(init.get(), args.get(), "__init__ again");
       PyErr_Clear();
@@ -397,14 +400,14 @@ void TypedConstruction(Reader& in) {
 
 void GroupConstruction(Reader& in) {
   Ref children = MakeValue(in, 0);
-  Ref inherit(PyInt_FromLong(static_cast<int8_t>(in.byte())));
+  Ref inherit = Ref::steal(PyInt_FromLong(static_cast<int8_t>(in.byte())));
   Ref args = in.byte() % 2 ? Args(children.get(), inherit.get()) : Args(children.get());
   Made(ovattr_fuzz::Call(ovattr_fuzz::ModuleAttr("GroupAttribute"), args.get(), "GroupAttribute"),
        "GroupAttribute");
 }
 
 void Builder(Reader& in) {
-  Ref mode(PyInt_FromLong(static_cast<int8_t>(in.byte())));
+  Ref mode = Ref::steal(PyInt_FromLong(static_cast<int8_t>(in.byte())));
   Ref mode_args = Args(mode.get());
   Ref builder =
       ovattr_fuzz::Call(ovattr_fuzz::ModuleAttr("GroupBuilder"), mode_args.get(), "GroupBuilder");
@@ -413,9 +416,9 @@ void Builder(Reader& in) {
   for (int step = 0; step < steps && !in.empty(); ++step) {
     size_t length = 0;
     const char* name_bytes = in.chunk(16, &length);
-    Ref name(PyString_FromStringAndSize(name_bytes, static_cast<Py_ssize_t>(length)));
+    Ref name = Ref::steal(PyString_FromStringAndSize(name_bytes, static_cast<Py_ssize_t>(length)));
     Ref value = MakeValue(in, 1);
-    Ref flag(PyInt_FromLong(static_cast<int8_t>(in.byte())));
+    Ref flag = Ref::steal(PyInt_FromLong(static_cast<int8_t>(in.byte())));
     switch (in.byte() % 6) {
       case 0: {
         Ref args = Args(name.get(), value.get(), flag.get());
@@ -449,7 +452,7 @@ void Builder(Reader& in) {
         break;
     }
   }
-  Ref build_mode(PyInt_FromLong(static_cast<int8_t>(in.byte())));
+  Ref build_mode = Ref::steal(PyInt_FromLong(static_cast<int8_t>(in.byte())));
   Ref build_args = Args(build_mode.get());
   Ref built = ovattr_fuzz::CallMethod(builder.get(), "build", build_args.get(), "build");
   if (!built) Finding("build failed", "GroupBuilder.build");

@@ -1,40 +1,17 @@
 // Conversions between library attributes and Python objects: the functions other compiled
-// modules link against, the value converters and the exception translator.
+// modules link against, what an attribute object holds, the value converters, the exception
+// translator and the helpers around the interpreter lock.
 
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <memory>
-#include <new>
 
 #include "module/Internal.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
 PYOVATTR_API int _tessark_dummy_dll_export = 0;
-
-namespace {
-
-// The Python type that represents an attribute kind; null for a tag no type stands for.
-PyTypeObject* TypeForTag(OvAttr::AttributeType tag) noexcept {
-  switch (tag) {
-    case OvAttr::kAttrTypeNull:
-      return &PyNullAttribute_Type;
-    case OvAttr::kAttrTypeInt:
-      return &PyIntAttribute_Type;
-    case OvAttr::kAttrTypeFloat:
-      return &PyFloatAttribute_Type;
-    case OvAttr::kAttrTypeDouble:
-      return &PyDoubleAttribute_Type;
-    case OvAttr::kAttrTypeString:
-      return &PyStringAttribute_Type;
-    case OvAttr::kAttrTypeGroup:
-      return &PyGroupAttribute_Type;
-    default:
-      return nullptr;
-  }
-}
-
-}  // namespace
 
 // Objects of a type that PyType_Ready has not seen crash at their first use (no deallocator,
 // no tp_free yet).
@@ -52,6 +29,19 @@ const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept {
   return attr ? *attr : kInvalid;
 }
 
+void SetHeldAttribute(PyObject* self, OvAttr::Attribute value) {
+  auto handle = std::make_unique<OvAttr::Attribute>(std::move(value));
+  auto* object = reinterpret_cast<PyAttribute*>(self);
+  const std::unique_ptr<OvAttr::Attribute> replaced(object->attr);
+  object->attr = handle.release();
+}
+
+void ClearHeldAttribute(PyObject* self) noexcept {
+  auto* object = reinterpret_cast<PyAttribute*>(self);
+  const std::unique_ptr<OvAttr::Attribute> replaced(object->attr);
+  object->attr = nullptr;
+}
+
 // Borrows obj.
 OvAttr::Attribute AttributeFromPyObject(PyObject* obj) {
   return IsAttributeObject(obj) ? HeldAttribute(obj) : OvAttr::Attribute();
@@ -59,10 +49,15 @@ OvAttr::Attribute AttributeFromPyObject(PyObject* obj) {
 
 // Does not adopt `attribute`: the new object shares its value. Returns a new reference.
 PyObject* PyAttributeFromAttribute(const OvAttr::Attribute& attribute) {
-  if (!attribute.isValid()) Py_RETURN_NONE;
-  // A kind this module has no type for (a newer library's) is answered like an invalid one.
-  PyTypeObject* type = TypeForTag(attribute.getType());
-  if (!type) Py_RETURN_NONE;
+  // The Python type of each kind tag; a tag no type stands for (a newer library's) is
+  // answered like an invalid handle.
+  static PyTypeObject* const kTypeOfTag[] = {
+      &PyNullAttribute_Type,   &PyIntAttribute_Type,    &PyFloatAttribute_Type,
+      &PyDoubleAttribute_Type, &PyStringAttribute_Type, &PyGroupAttribute_Type,
+  };
+  const auto tag = static_cast<unsigned>(attribute.getType());
+  if (!attribute.isValid() || tag >= sizeof kTypeOfTag / sizeof kTypeOfTag[0]) Py_RETURN_NONE;
+  PyTypeObject* type = kTypeOfTag[tag];
   if (!EnsureTypesReady(type)) return nullptr;
 
   std::unique_ptr<OvAttr::Attribute> handle(new (std::nothrow) OvAttr::Attribute(attribute));
@@ -87,12 +82,40 @@ PyObject* PyObjectFromString(const std::string& value) {
   return PyString_FromString(value.c_str());
 }
 
+bool ToInt32(long value, int32_t* out) {
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
+    PyErr_Format(PyExc_OverflowError, "value %ld is outside the 32-bit integer range", value);
+    return false;
+  }
+  *out = static_cast<int32_t>(value);
+  return true;
+}
+
+void SetPyErrFromCppException() noexcept {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    PyErr_SetString(PyExc_RuntimeError, e.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_RuntimeError, "Unknown C++ exception caught.");
+  }
+}
+
 bool WorthReleasingGil(const OvAttr::Attribute& attribute, size_t threshold) noexcept {
   size_t bytes = attribute.getDataSize();
   const OvAttr::GroupAttribute group(attribute);
   for (int64_t i = 0, n = group.getNumberOfChildren(); i < n && bytes < threshold; ++i)
     bytes += group.getChildByIndex(i).getDataSize();
   return bytes >= threshold;
+}
+
+OvAttr::Hash HashOf(const OvAttr::Attribute& attribute) {
+  OvAttr::Hash hash;
+  if (attribute.getCachedHash(&hash)) return hash;
+  if (!WorthReleasingGil(attribute)) return attribute.getHash();
+  const OvAttr::Attribute held = attribute;  // the caller's may be replaced while unlocked
+  ReleasedGil released(true);
+  return held.getHash();
 }
 
 PyObject* NewStringCopy(const char* data, size_t size) {
@@ -109,25 +132,6 @@ PyObject* NewByteArrayCopy(const char* data, size_t size) {
   ReleasedGil released(size >= kReleaseGilBytes);
   std::memcpy(PyByteArray_AS_STRING(bytes), data, size);
   return bytes;
-}
-
-OvAttr::Hash HashOf(const OvAttr::Attribute& attribute) {
-  OvAttr::Hash hash;
-  if (attribute.getCachedHash(&hash)) return hash;
-  if (!WorthReleasingGil(attribute)) return attribute.getHash();
-  const OvAttr::Attribute held = attribute;  // the caller's may be replaced while unlocked
-  ReleasedGil released(true);
-  return held.getHash();
-}
-
-void SetPyErrFromCppException() noexcept {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
-  } catch (...) {
-    PyErr_SetString(PyExc_RuntimeError, "Unknown C++ exception caught.");
-  }
 }
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -1,84 +1,28 @@
-// Declarations shared by the module's sources: object layouts, type objects, the owning
-// reference type, the exception guard and the value converters. Not installed.
+// Declarations shared by the module's sources: object layouts and type objects, what an object
+// holds and how a method asks for it, the one exception policy, the interpreter lock, the
+// copy registry and the value converters. Not installed.
 #pragma once
 
 #include <Python.h>
 
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "PyOvAttribute/PyOvAttribute.h"
 #include "Tessark/OvAttribute/OvAttribute.h"
+#include "module/PyRef.h"
 
 namespace Tessark::PyOvAttribute::v1 {
 
 namespace OvAttr = ::Tessark::internal::OvAttribute;
 
-// Owns one strong reference to a Python object (or none). Move-only.
-class PyRef {
- public:
-  PyRef() noexcept = default;
-  // Adopts a new reference (may be null, as returned by a failed API call).
-  static PyRef steal(PyObject* obj) noexcept { return PyRef(obj); }
-  // Takes a new reference on a borrowed pointer.
-  static PyRef newRef(PyObject* obj) noexcept {
-    Py_XINCREF(obj);
-    return PyRef(obj);
-  }
-  PyRef(PyRef&& other) noexcept : m_obj(other.m_obj) { other.m_obj = nullptr; }
-  PyRef& operator=(PyRef&& other) noexcept {
-    if (this != &other) {
-      PyObject* old = m_obj;
-      m_obj = other.m_obj;
-      other.m_obj = nullptr;
-      Py_XDECREF(old);
-    }
-    return *this;
-  }
-  PyRef(const PyRef&) = delete;
-  PyRef& operator=(const PyRef&) = delete;
-  // Clears the member before the decref (Py_CLEAR order): a decref can run arbitrary code.
-  ~PyRef() { reset(); }
-
-  void reset() noexcept {
-    PyObject* old = m_obj;
-    m_obj = nullptr;
-    Py_XDECREF(old);
-  }
-  PyObject* get() const noexcept { return m_obj; }
-  explicit operator bool() const noexcept { return m_obj != nullptr; }
-  // Hands the reference out (return values, reference-stealing APIs).
-  PyObject* release() noexcept {
-    PyObject* obj = m_obj;
-    m_obj = nullptr;
-    return obj;
-  }
-
- private:
-  explicit PyRef(PyObject* obj) noexcept : m_obj(obj) {}
-  PyObject* m_obj = nullptr;
-};
-
-// Owns a buffer from PyOS_double_to_string and friends; frees it with PyMem_Free.
-class PyMemText {
- public:
-  explicit PyMemText(char* text) noexcept : m_text(text) {}
-  PyMemText(const PyMemText&) = delete;
-  PyMemText& operator=(const PyMemText&) = delete;
-  ~PyMemText() { PyMem_Free(m_text); }
-  const char* get() const noexcept { return m_text; }
-  explicit operator bool() const noexcept { return m_text != nullptr; }
-
- private:
-  char* m_text;
-};
-
-// tp_flags of every type of the module. Outside the interpreter's own build the default flags
-// leave out the version tag, which turns off the method cache for the type: every `obj.name`
-// would then search the dictionaries of the whole class chain. No type's dictionary changes
-// after PyType_Ready except through the interpreter, which keeps the cache right.
-constexpr long kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VERSION_TAG;
+// ---- Objects and types ------------------------------------------------------------------------
 
 // The layout of the eight attribute types and their Python subclasses.
 struct PyAttribute {
@@ -113,9 +57,64 @@ extern PyTypeObject PyGroupBuilder_Type;
 extern PyMethodDef kModuleMethods[];
 extern PyMethodDef kUtilMethods[];
 
+// tp_flags of every type. Outside the interpreter's own build the default flags leave out the
+// version tag, which turns off the method cache for the type: every `obj.name` would then
+// search the dictionaries of the whole class chain. No type's dictionary changes after
+// PyType_Ready except through the interpreter, which keeps the cache right.
+constexpr long kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_VERSION_TAG;
+
+// A type object of the module with every slot at the interpreter's default; the caller sets
+// the slots of its own. `subclassable` adds Py_TPFLAGS_BASETYPE.
+PyTypeObject DefineType(const char* name, Py_ssize_t basicSize, const char* doc, bool subclassable);
+
+// One of the attribute types: PyAttribute instances, subclassable, deriving from `base`.
+PyTypeObject DefineAttributeType(const char* name, const char* doc, PyTypeObject* base,
+                                 PyMethodDef* methods, initproc init);
+
+// ---- What an object holds ---------------------------------------------------------------------
+
 // The handle an attribute object holds; an invalid handle when `self` holds none (made by
 // __new__ alone, or left so by a failed initialiser). Borrows self.
 const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept;
+
+// The view of kind View of self's handle, invalid when self holds no value of that kind.
+// Borrows self.
+template <typename View>
+View ViewOf(PyObject* self) noexcept {
+  return View(HeldAttribute(self));
+}
+
+// The receiver check of every method: true when `view` is valid, else false with TypeError
+// `message` set ("Invalid attr", or the message a method documents).
+inline bool Require(const OvAttr::Attribute& view, const char* message) {
+  if (view.isValid()) return true;
+  PyErr_SetString(PyExc_TypeError, message);
+  return false;
+}
+inline constexpr char kInvalidAttr[] = "Invalid attr";
+
+// Replaces the handle self holds with `value` (Clear: with none), releasing the old one only
+// once the new one is in place: Python code run by a conversion may have called __init__ on
+// self meanwhile, and whatever that stored is replaced, never leaked. Borrows self.
+void SetHeldAttribute(PyObject* self, OvAttr::Attribute value);
+void ClearHeldAttribute(PyObject* self) noexcept;
+
+// The builder self owns, or null with TypeError set when __init__ never ran on self. Borrows
+// self.
+OvAttr::GroupBuilder* HeldBuilder(PyObject* self) noexcept;
+
+// A child name given as a str without NUL, viewed where it lies: the common call of set and
+// getChildByName, read without the general argument parser (a noticeable part of those
+// calls); false for anything else, which goes through the parser, so that conversions and
+// errors stay exactly its own. Borrows obj.
+inline bool PlainName(PyObject* obj, OvAttr::Platform::StringView* name) noexcept {
+  if (!PyString_Check(obj)) return false;
+  const char* data = PyString_AS_STRING(obj);
+  const auto size = static_cast<size_t>(PyString_GET_SIZE(obj));
+  if (std::memchr(data, '\0', size)) return false;
+  *name = OvAttr::Platform::StringView(data, size);
+  return true;
+}
 
 // Whether `obj` is an Attribute (of any type that derives from it). Borrows obj.
 inline bool IsAttributeObject(PyObject* obj) noexcept {
@@ -132,6 +131,43 @@ inline bool IsAttributeObject(PyObject* obj) noexcept {
 // any Python code imported PyOvAttribute, when `type` is not readied yet. Imports the module
 // (which readies every type) if needed; false with the import's error set.
 bool EnsureTypesReady(PyTypeObject* type);
+
+// ---- C++ exceptions ---------------------------------------------------------------------------
+
+// Called only inside a catch-all handler: sets RuntimeError from the exception being handled
+// (its what() text, or "Unknown C++ exception caught.").
+void SetPyErrFromCppException() noexcept;
+
+// What a call reports for the exceptions the library may throw.
+enum class Failures {
+  // The rule of the module: std::bad_alloc is the interpreter's MemoryError; any other
+  // exception a RuntimeError (SetPyErrFromCppException).
+  kDefault,
+  // Calls whose documented contract hands every exception, bad_alloc included, to
+  // SetPyErrFromCppException: getBinary, parseBinary, the Util functions, getValue.
+  kTranslated,
+};
+
+// Runs `body`; a C++ exception escaping it becomes a Python error as `failures` says and
+// `failure` is returned. Every slot and method that calls the library runs inside one; a call
+// that documents an error of its own for the library's std::runtime_error family (parseXML's
+// ValueError) catches that family inside `body`.
+template <typename Result, typename Body>
+Result GuardCpp(Result failure, Body&& body, Failures failures = Failures::kDefault) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    if (failures == Failures::kTranslated)
+      SetPyErrFromCppException();
+    else
+      PyErr_NoMemory();
+  } catch (...) {
+    SetPyErrFromCppException();
+  }
+  return failure;
+}
+
+// ---- The interpreter lock ---------------------------------------------------------------------
 
 // Lets other Python threads run while library work that touches no Python object goes on, for
 // the life of the object, when `worthIt`. Whatever the work reads must be owned by the caller
@@ -161,38 +197,26 @@ constexpr size_t kReleaseGilTextBytes = size_t{64} << 10;
 bool WorthReleasingGil(const OvAttr::Attribute& attribute,
                        size_t threshold = kReleaseGilBytes) noexcept;
 
+// The attribute's hash; a first computation of a large value runs without the lock.
+OvAttr::Hash HashOf(const OvAttr::Attribute& attribute);
+
 // A new str or bytearray holding `size` bytes copied from `data`; a large copy runs without
 // the lock (nobody else can see the new object yet). Returns a new reference.
 PyObject* NewStringCopy(const char* data, size_t size);
 PyObject* NewByteArrayCopy(const char* data, size_t size);
 
-// The attribute's hash; a first computation of a large value runs without the lock.
-OvAttr::Hash HashOf(const OvAttr::Attribute& attribute);
+// ---- Copies and pickles (module/Reduce.cpp) ---------------------------------------------------
 
 // The __getattribute__ of the root types, which Python subclasses take their lookup from: the
-// interpreter's own lookup, except that __reduce_ex__ and __reduce__ refuse (module/Reduce.cpp).
-// Borrows self and name; returns a new reference.
+// interpreter's own lookup, except that __reduce_ex__ and __reduce__ refuse. Borrows self and
+// name; returns a new reference.
 PyObject* Module_getattro(PyObject* self, PyObject* name);
 
 // Registers `types` with the copy registry (copy_reg.pickle), so that copy, deepcopy, pickle
 // and cPickle reduce them through the module. False with the import's or the call's error set.
 bool RegisterCopies(PyTypeObject* const* types, size_t count);
 
-// Called only inside a catch-all handler: sets RuntimeError from the exception being handled
-// (its what() text, or "Unknown C++ exception caught.").
-void SetPyErrFromCppException() noexcept;
-
-// Runs `body`; a C++ exception escaping it becomes a Python RuntimeError and `failure` is
-// returned. Every slot and method that calls the library runs inside one.
-template <typename Result, typename Body>
-Result GuardCpp(Result failure, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    SetPyErrFromCppException();
-    return failure;
-  }
-}
+// ---- writePython ------------------------------------------------------------------------------
 
 // A Python text that writePython runs, and its code once compiled (kept for the life of the
 // process, like the type objects).
@@ -206,10 +230,29 @@ struct WritePythonScript {
 // result), or null with its exception set.
 PyObject* RunWritePythonScript(PyObject* self, PyObject* args, WritePythonScript& script);
 
+// ---- Values -----------------------------------------------------------------------------------
+
 // Library values to new Python objects. Each returns a new reference.
 PyObject* PyObjectFromInt(const int32_t& value);
 PyObject* PyObjectFromFloat(const float& value);
 PyObject* PyObjectFromDouble(const double& value);
 PyObject* PyObjectFromString(const std::string& value);
+
+// The nearest 32-bit float to `value`, rounding as IEEE arithmetic does also beyond the float
+// range, where a plain conversion is undefined in C++: past FLT_MAX by half a unit or more is
+// an infinity.
+inline float NarrowToFloat(double value) noexcept {
+  if (std::isfinite(value) && std::fabs(value) > FLT_MAX) {
+    // 2^128 - 2^103: half-way between FLT_MAX and 2^128; a tie rounds to even, the infinity.
+    const double halfWay = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
+    const float magnitude = std::fabs(value) < halfWay ? FLT_MAX : INFINITY;
+    return std::signbit(value) ? -magnitude : magnitude;
+  }
+  return static_cast<float>(value);
+}
+
+// `value` as a 32-bit integer, or false with OverflowError set: a C long is 64 bits wide here,
+// so even a plain int can miss the type, and narrowing silently would store another number.
+bool ToInt32(long value, int32_t* out);
 
 }  // namespace Tessark::PyOvAttribute::v1

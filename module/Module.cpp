@@ -1,77 +1,104 @@
-// The module's entry point: readies the type objects and registers types, functions,
-// the Util submodule and the constants.
+// The module's entry point: readies the type objects and registers types, functions, the Util
+// submodule and the constants; and the helpers that make type objects and add to a module.
 
 #include "module/Internal.h"
 
-using namespace Tessark::PyOvAttribute::v1;
+namespace Tessark::PyOvAttribute::v1 {
+
+PyTypeObject DefineType(const char* name, Py_ssize_t basicSize, const char* doc,
+                        bool subclassable) {
+  PyTypeObject type = {PyVarObject_HEAD_INIT(nullptr, 0)};
+  type.tp_name = name;
+  type.tp_basicsize = basicSize;
+  type.tp_flags = kTypeFlags | (subclassable ? Py_TPFLAGS_BASETYPE : 0);
+  type.tp_doc = doc;
+  return type;
+}
+
+PyTypeObject DefineAttributeType(const char* name, const char* doc, PyTypeObject* base,
+                                 PyMethodDef* methods, initproc init) {
+  PyTypeObject type = DefineType(name, sizeof(PyAttribute), doc, true);
+  type.tp_base = base;
+  type.tp_methods = methods;
+  type.tp_init = init;
+  return type;
+}
 
 namespace {
 
-// Adds `type` to `module` under `name`. PyModule_AddObject steals the reference added here.
-void AddType(PyObject* module, const char* name, PyTypeObject* type) {
-  Py_INCREF(type);
-  PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(type));
+bool AddType(PyObject* module, const char* name, PyTypeObject* type) {
+  return AddToModule(module, name, PyRef::newRef(reinterpret_cast<PyObject*>(type)));
 }
 
-}  // namespace
-
-extern "C" PYOVATTR_API void initPyOvAttribute() {
+// Readies the types (bases first) and registers them. False with the interpreter's error set.
+bool ReadyTypes() {
   PyAttribute_Type.tp_new = PyType_GenericNew;
-  // Bases before the types derived from them.
-  PyTypeObject* const attributeTypes[] = {
-      &PyAttribute_Type,      &PyDataAttribute_Type,   &PyIntAttribute_Type,
-      &PyFloatAttribute_Type, &PyDoubleAttribute_Type, &PyStringAttribute_Type,
-      &PyGroupAttribute_Type, &PyNullAttribute_Type,   &PyConstVector_Type,
-  };
-  for (PyTypeObject* type : attributeTypes) {
-    if (PyType_Ready(type) < 0) return;
-  }
   PyGroupBuilder_Type.tp_new = PyType_GenericNew;
-  if (PyType_Ready(&PyGroupBuilder_Type) < 0) return;
-  // Readying put the root types' Module_getattro into their dictionaries as __getattribute__,
-  // where Python subclasses find it; the module's own types go back to the interpreter's
-  // lookup, and the copy registry handles them (module/Reduce.cpp).
-  PyTypeObject* const ownTypes[] = {
+  PyTypeObject* const types[] = {
       &PyAttribute_Type,      &PyDataAttribute_Type,   &PyIntAttribute_Type,
       &PyFloatAttribute_Type, &PyDoubleAttribute_Type, &PyStringAttribute_Type,
       &PyGroupAttribute_Type, &PyNullAttribute_Type,   &PyConstVector_Type,
       &PyGroupBuilder_Type,
   };
-  for (PyTypeObject* type : ownTypes) type->tp_getattro = PyObject_GenericGetAttr;
+  for (PyTypeObject* type : types)
+    if (PyType_Ready(type) < 0) return false;
+  // Readying put the root types' Module_getattro into their dictionaries as __getattribute__,
+  // where Python subclasses find it; the module's own types go back to the interpreter's
+  // lookup, and the copy registry handles them (module/Reduce.cpp).
+  for (PyTypeObject* type : types) type->tp_getattro = PyObject_GenericGetAttr;
+  return RegisterCopies(types, sizeof types / sizeof types[0]);
+}
+
+}  // namespace
+
+}  // namespace Tessark::PyOvAttribute::v1
+
+using namespace Tessark::PyOvAttribute::v1;
+
+// On any failure the entry point returns at once with the interpreter's error set, and the
+// import fails with it.
+extern "C" PYOVATTR_API void initPyOvAttribute() {
+  if (!ReadyTypes()) return;
 
   // Borrowed reference.
   PyObject* module = Py_InitModule4("PyOvAttribute", kModuleMethods, "Python OvAttribute Bindings",
                                     nullptr, PYTHON_API_VERSION);
   if (!module) return;
-
   const char* moduleName = PyModule_GetName(module);
   if (!moduleName) return;
   const std::string utilName = std::string(moduleName) + ".Util";
-  // Borrowed reference; the one added below is stolen by PyModule_AddObject.
+  // Borrowed reference.
   PyObject* util =
       Py_InitModule4(utilName.c_str(), kUtilMethods, "Utilities", nullptr, PYTHON_API_VERSION);
-  if (!util) return;
-  Py_INCREF(util);
-  PyModule_AddObject(module, "Util", util);
+  if (!util || !AddToModule(module, "Util", PyRef::newRef(util))) return;
 
-  AddType(module, "Attribute", &PyAttribute_Type);
-  AddType(module, "DataAttribute", &PyDataAttribute_Type);
-  AddType(module, "IntAttribute", &PyIntAttribute_Type);
-  AddType(module, "FloatAttribute", &PyFloatAttribute_Type);
-  AddType(module, "DoubleAttribute", &PyDoubleAttribute_Type);
-  AddType(module, "StringAttribute", &PyStringAttribute_Type);
-  AddType(module, "GroupAttribute", &PyGroupAttribute_Type);
-  AddType(module, "NullAttribute", &PyNullAttribute_Type);
-  AddType(module, "ConstVector", &PyConstVector_Type);
-  AddType(module, "GroupBuilder", &PyGroupBuilder_Type);
+  const struct {
+    const char* name;
+    PyTypeObject* type;
+  } types[] = {
+      {"Attribute", &PyAttribute_Type},
+      {"DataAttribute", &PyDataAttribute_Type},
+      {"IntAttribute", &PyIntAttribute_Type},
+      {"FloatAttribute", &PyFloatAttribute_Type},
+      {"DoubleAttribute", &PyDoubleAttribute_Type},
+      {"StringAttribute", &PyStringAttribute_Type},
+      {"GroupAttribute", &PyGroupAttribute_Type},
+      {"NullAttribute", &PyNullAttribute_Type},
+      {"ConstVector", &PyConstVector_Type},
+      {"GroupBuilder", &PyGroupBuilder_Type},
+  };
+  for (const auto& entry : types)
+    if (!AddType(module, entry.name, entry.type)) return;
 
-  if (!RegisterCopies(ownTypes, sizeof ownTypes / sizeof ownTypes[0])) return;
-
-  PyModule_AddIntConstant(module, "GroupBuilderBuildAndFlush", OvAttr::GroupBuilder::BuildAndFlush);
-  PyModule_AddIntConstant(module, "GroupBuilderBuildAndRetain",
-                          OvAttr::GroupBuilder::BuildAndRetain);
-  PyModule_AddIntConstant(module, "GroupBuilderModeNormal",
-                          OvAttr::GroupBuilder::BuilderModeNormal);
-  PyModule_AddIntConstant(module, "GroupBuilderModeStrict",
-                          OvAttr::GroupBuilder::BuilderModeStrict);
+  const struct {
+    const char* name;
+    long value;
+  } constants[] = {
+      {"GroupBuilderBuildAndFlush", OvAttr::GroupBuilder::BuildAndFlush},
+      {"GroupBuilderBuildAndRetain", OvAttr::GroupBuilder::BuildAndRetain},
+      {"GroupBuilderModeNormal", OvAttr::GroupBuilder::BuilderModeNormal},
+      {"GroupBuilderModeStrict", OvAttr::GroupBuilder::BuilderModeStrict},
+  };
+  for (const auto& constant : constants)
+    if (PyModule_AddIntConstant(module, constant.name, constant.value) < 0) return;
 }

@@ -2,7 +2,6 @@
 // gets its deallocator, comparison, hashing, serialisation and writePython from here.
 
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 #include "module/Internal.h"
@@ -10,14 +9,6 @@
 namespace Tessark::PyOvAttribute::v1 {
 
 namespace {
-
-// Objects made by __new__ alone, or emptied by an abstract initialiser, hold no value; the
-// methods refuse them instead of answering for a value that is not there. Borrows self.
-bool CheckHeldAttribute(PyObject* self) {
-  if (HeldAttribute(self).isValid()) return true;
-  PyErr_SetString(PyExc_TypeError, "Invalid attr");
-  return false;
-}
 
 // Run by writePython with _theAttr and _theFile bound; the result reads back through the
 // OvAttribute package.
@@ -29,10 +20,7 @@ WritePythonScript gWritePythonScript = {
 // ---- Slots ----------------------------------------------------------------------------------
 
 void Attribute_dealloc(PyObject* self) {
-  auto* obj = reinterpret_cast<PyAttribute*>(self);
-  OvAttr::Attribute* attr = obj->attr;
-  obj->attr = nullptr;
-  delete attr;
+  ClearHeldAttribute(self);
   Py_TYPE(self)->tp_free(self);
 }
 
@@ -40,10 +28,7 @@ void Attribute_dealloc(PyObject* self) {
 // Attribute.__init__(x)) drops its handle, which leaves it an object without a value rather
 // than leaking the handle.
 int Attribute_init(PyObject* self, PyObject* /*args*/, PyObject* /*kwds*/) {
-  auto* obj = reinterpret_cast<PyAttribute*>(self);
-  OvAttr::Attribute* old = obj->attr;
-  obj->attr = nullptr;
-  delete old;
+  ClearHeldAttribute(self);
   PyErr_SetString(PyExc_TypeError, "Cannot construct abstract Attribute directly.");
   return -1;
 }
@@ -77,8 +62,8 @@ long Attribute_hash(PyObject* self) {
 // Returns a new reference.
 PyObject* Attribute_getXML(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!CheckHeldAttribute(self)) return nullptr;
     const OvAttr::Attribute attribute = HeldAttribute(self);  // a copy: the lock may go below
+    if (!Require(attribute, kInvalidAttr)) return nullptr;
     std::string text;
     {
       ReleasedGil released(WorthReleasingGil(attribute, kReleaseGilTextBytes));
@@ -111,59 +96,66 @@ PyObject* Attribute_parseXML(PyObject* /*unused*/, PyObject* args) {
 PyObject* Attribute_parseBinary(PyObject* /*unused*/, PyObject* args) {
   PyObject* data = nullptr;
   if (!PyArg_ParseTuple(args, "O", &data)) return nullptr;
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const char* bytes = nullptr;
-    Py_ssize_t size = 0;
-    // A str cannot change while it is read; a bytearray can, so it is read with the lock held.
-    bool immutable = false;
-    if (PyByteArray_Check(data)) {
-      bytes = PyByteArray_AsString(data);
-      size = PyByteArray_Size(data);
-    } else if (PyString_Check(data)) {
-      bytes = PyString_AsString(data);
-      size = PyString_Size(data);
-      immutable = true;
-    } else {
-      PyErr_SetString(PyExc_TypeError, "parseBinary argument must be a PyByteArray or PyString.");
-      return nullptr;
-    }
-    OvAttr::Attribute parsed;
-    {
-      ReleasedGil released(immutable && static_cast<size_t>(size) >= kReleaseGilBytes);
-      parsed = OvAttr::Attribute::parseBinary(bytes, size < 0 ? 0 : static_cast<size_t>(size));
-    }
-    if (!parsed.isValid()) {
-      PyErr_SetString(PyExc_TypeError,
-                      "binary representation does not parse to a valid OvAttribute");
-      return nullptr;
-    }
-    return PyAttributeFromAttribute(parsed);
-  });
+  return GuardCpp<PyObject*>(
+      nullptr,
+      [&]() -> PyObject* {
+        const char* bytes = nullptr;
+        Py_ssize_t size = 0;
+        // A str cannot change while it is read; a bytearray can, so it is read with the lock.
+        bool immutable = false;
+        if (PyByteArray_Check(data)) {
+          bytes = PyByteArray_AsString(data);
+          size = PyByteArray_Size(data);
+        } else if (PyString_Check(data)) {
+          bytes = PyString_AsString(data);
+          size = PyString_Size(data);
+          immutable = true;
+        } else {
+          PyErr_SetString(PyExc_TypeError,
+                          "parseBinary argument must be a PyByteArray or PyString.");
+          return nullptr;
+        }
+        OvAttr::Attribute parsed;
+        {
+          ReleasedGil released(immutable && static_cast<size_t>(size) >= kReleaseGilBytes);
+          parsed = OvAttr::Attribute::parseBinary(bytes, size < 0 ? 0 : static_cast<size_t>(size));
+        }
+        if (!parsed.isValid()) {
+          PyErr_SetString(PyExc_TypeError,
+                          "binary representation does not parse to a valid OvAttribute");
+          return nullptr;
+        }
+        return PyAttributeFromAttribute(parsed);
+      },
+      Failures::kTranslated);
 }
 
 // Returns a new reference: a bytearray, so that NUL bytes survive. An object without a value
 // needs no test of its own: the library writes nothing for the invalid handle, which is
 // reported like any representation that cannot be made.
 PyObject* Attribute_getBinary(PyObject* self, PyObject* /*unused*/) {
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::Attribute attribute = HeldAttribute(self);  // a copy: the lock may go below
-    std::vector<char> bytes;
-    {
-      ReleasedGil released(WorthReleasingGil(attribute));
-      attribute.getBinary(bytes);
-    }
-    if (bytes.empty()) {
-      PyErr_SetString(PyExc_TypeError, "could not getBinary representation of OvAttribute");
-      return nullptr;
-    }
-    return NewByteArrayCopy(bytes.data(), bytes.size());
-  });
+  return GuardCpp<PyObject*>(
+      nullptr,
+      [&]() -> PyObject* {
+        const OvAttr::Attribute attribute = HeldAttribute(self);  // a copy: the lock may go
+        std::vector<char> bytes;
+        {
+          ReleasedGil released(WorthReleasingGil(attribute));
+          attribute.getBinary(bytes);
+        }
+        if (bytes.empty()) {
+          PyErr_SetString(PyExc_TypeError, "could not getBinary representation of OvAttribute");
+          return nullptr;
+        }
+        return NewByteArrayCopy(bytes.data(), bytes.size());
+      },
+      Failures::kTranslated);
 }
 
 // Returns a new reference.
 PyObject* Attribute_getHash(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!CheckHeldAttribute(self)) return nullptr;
+    if (!Require(HeldAttribute(self), kInvalidAttr)) return nullptr;
     const std::string text = HashOf(HeldAttribute(self)).str();
     return PyString_FromString(text.c_str());
   });
@@ -172,7 +164,7 @@ PyObject* Attribute_getHash(PyObject* self, PyObject* /*unused*/) {
 // Returns a new reference: an int, or a long when the word does not fit one; never negative.
 PyObject* Attribute_getHash64(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    if (!CheckHeldAttribute(self)) return nullptr;
+    if (!Require(HeldAttribute(self), kInvalidAttr)) return nullptr;
     return PyInt_FromSize_t(static_cast<size_t>(HashOf(HeldAttribute(self)).first));
   });
 }
@@ -181,7 +173,7 @@ PyObject* Attribute_writePython(PyObject* self, PyObject* args) {
   return RunWritePythonScript(self, args, gWritePythonScript);
 }
 
-PyMethodDef Attribute_methods[] = {
+PyMethodDef kAttributeMethods[] = {
     {"getXML", Attribute_getXML, METH_NOARGS, ""},
     {"parseXML", Attribute_parseXML, METH_VARARGS | METH_STATIC, ""},
     {"parseBinary", Attribute_parseBinary, METH_VARARGS | METH_STATIC, ""},
@@ -212,8 +204,7 @@ PyObject* RunWritePythonScript(PyObject* self, PyObject* args, WritePythonScript
     return nullptr;
   }
   // Compiled once: a group writes each child through a script run of its own, and compiling
-  // the text again for every child was most of the cost. The code lives as long as the process,
-  // like the type objects.
+  // the text again for every child was most of the cost.
   if (!script.code) {
     script.code = Py_CompileString(script.text, "<writePython>", Py_file_input);
     if (!script.code) return nullptr;
@@ -222,56 +213,15 @@ PyObject* RunWritePythonScript(PyObject* self, PyObject* args, WritePythonScript
                          globals.get());
 }
 
-// clang-format off
-PyTypeObject PyAttribute_Type = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "PyOvAttribute.Attribute", /* tp_name */
-    sizeof(PyAttribute), /* tp_basicsize */
-    0, /* tp_itemsize */
-    Attribute_dealloc, /* tp_dealloc */
-    nullptr, /* tp_print */
-    nullptr, /* tp_getattr */
-    nullptr, /* tp_setattr */
-    Attribute_compare, /* tp_compare */
-    nullptr, /* tp_repr */
-    nullptr, /* tp_as_number */
-    nullptr, /* tp_as_sequence */
-    nullptr, /* tp_as_mapping */
-    Attribute_hash, /* tp_hash */
-    nullptr, /* tp_call */
-    nullptr, /* tp_str */
-    Module_getattro, /* tp_getattro */
-    nullptr, /* tp_setattro */
-    nullptr, /* tp_as_buffer */
-    kTypeFlags | Py_TPFLAGS_BASETYPE, /* tp_flags */
-    "TESSARK attribute", /* tp_doc */
-    nullptr, /* tp_traverse */
-    nullptr, /* tp_clear */
-    nullptr, /* tp_richcompare */
-    0, /* tp_weaklistoffset */
-    nullptr, /* tp_iter */
-    nullptr, /* tp_iternext */
-    Attribute_methods, /* tp_methods */
-    nullptr, /* tp_members */
-    nullptr, /* tp_getset */
-    nullptr, /* tp_base */
-    nullptr, /* tp_dict */
-    nullptr, /* tp_descr_get */
-    nullptr, /* tp_descr_set */
-    0, /* tp_dictoffset */
-    Attribute_init, /* tp_init */
-    nullptr, /* tp_alloc */
-    nullptr, /* tp_new: PyType_GenericNew, set by initPyOvAttribute */
-    nullptr, /* tp_free */
-    nullptr, /* tp_is_gc */
-    nullptr, /* tp_bases */
-    nullptr, /* tp_mro */
-    nullptr, /* tp_cache */
-    nullptr, /* tp_subclasses */
-    nullptr, /* tp_weaklist */
-    nullptr, /* tp_del */
-    0, /* tp_version_tag */
-};
-// clang-format on
+PyTypeObject PyAttribute_Type = [] {
+  PyTypeObject type = DefineAttributeType("PyOvAttribute.Attribute", "TESSARK attribute", nullptr,
+                                          kAttributeMethods, Attribute_init);
+  type.tp_dealloc = Attribute_dealloc;
+  type.tp_compare = Attribute_compare;
+  type.tp_hash = Attribute_hash;
+  type.tp_getattro = Module_getattro;  // for Python subclasses only: see module/Reduce.cpp
+  // tp_new: PyType_GenericNew, set by initPyOvAttribute
+  return type;
+}();
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -2,7 +2,6 @@
 // (name, attribute) pairs in one call, walked by index or name, and written as Python text.
 
 #include <cstring>
-#include <memory>
 
 #include "module/Internal.h"
 
@@ -10,18 +9,7 @@ namespace Tessark::PyOvAttribute::v1 {
 
 namespace {
 
-// Objects are PyAttribute (module/Internal.h); a group adds no fields.
-
 constexpr const char kShapeError[] = "Expects a sequence of name/attr tuples or a dict.";
-
-// The group view of self's handle. When self holds no group (another kind, or no handle at all
-// because __init__ never ran or failed) the view is invalid and TypeError "Invalid attr" is
-// set. Borrows self.
-OvAttr::GroupAttribute GroupView(PyObject* self) noexcept {
-  OvAttr::GroupAttribute view(HeldAttribute(self));
-  if (!view.isValid()) PyErr_SetString(PyExc_TypeError, "Invalid attr");
-  return view;
-}
 
 // The str of child `index`'s name, cut at its first NUL. Returns a new reference.
 PyObject* ChildNameString(const OvAttr::GroupAttribute& group, int64_t index) {
@@ -34,21 +22,9 @@ PyObject* ChildNameString(const OvAttr::GroupAttribute& group, int64_t index) {
   return PyString_FromStringAndSize(data, static_cast<Py_ssize_t>(length));
 }
 
-// Parses the one "s" argument of getChildByName. A NUL-free str is read directly, since the
-// general parser is a noticeable part of a lookup; anything else goes through the parser, so
-// conversions and errors stay exactly its own. Borrows args.
+// Parses the one "s" argument of getChildByName. Borrows args.
 bool ParseNameArgument(PyObject* args, OvAttr::Platform::StringView* name) {
-  if (PyTuple_GET_SIZE(args) == 1) {
-    PyObject* nameObject = PyTuple_GET_ITEM(args, 0);
-    if (PyString_Check(nameObject)) {
-      const char* data = PyString_AS_STRING(nameObject);
-      const size_t size = static_cast<size_t>(PyString_GET_SIZE(nameObject));
-      if (!std::memchr(data, '\0', size)) {
-        *name = OvAttr::Platform::StringView(data, size);
-        return true;
-      }
-    }
-  }
+  if (PyTuple_GET_SIZE(args) == 1 && PlainName(PyTuple_GET_ITEM(args, 0), name)) return true;
   const char* cName = nullptr;
   if (!PyArg_ParseTuple(args, "s", &cName)) return false;
   *name = OvAttr::Platform::StringView(cName);
@@ -100,13 +76,9 @@ Feed FeedChildren(OvAttr::GroupBuilder& builder, PyObject* children) {
 }
 
 int GroupAttribute_init(PyObject* self, PyObject* args, PyObject* kwds) {
-  auto* object = reinterpret_cast<PyAttribute*>(self);
   // A second __init__ starts from nothing, so that a failure leaves attr null as it does for
   // a fresh object, and the earlier handle is not leaked.
-  OvAttr::Attribute* previous = object->attr;
-  object->attr = nullptr;
-  delete previous;
-
+  ClearHeldAttribute(self);
   static char* keywords[] = {const_cast<char*>("children"), const_cast<char*>("groupInherit"),
                              nullptr};
   PyObject* children = nullptr;
@@ -128,28 +100,23 @@ int GroupAttribute_init(PyObject* self, PyObject* args, PyObject* kwds) {
         return -1;
     }
     if (groupInherit == 0) builder.setGroupInherit(false);
-    auto handle =
-        std::make_unique<OvAttr::Attribute>(builder.build(OvAttr::GroupBuilder::BuildAndFlush));
-    // The argument parse and the listing of `children` can run Python code that called
-    // __init__ on this object again: the handle that left is replaced, not leaked.
-    std::unique_ptr<OvAttr::Attribute> replaced(object->attr);
-    object->attr = handle.release();
+    SetHeldAttribute(self, builder.build(OvAttr::GroupBuilder::BuildAndFlush));
     return 0;
   });
 }
 
 PyObject* GroupAttribute_getNumberOfChildren(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::GroupAttribute group = GroupView(self);
-    if (!group.isValid()) return nullptr;
+    const auto group = ViewOf<OvAttr::GroupAttribute>(self);
+    if (!Require(group, kInvalidAttr)) return nullptr;
     return PyInt_FromSsize_t(static_cast<Py_ssize_t>(group.getNumberOfChildren()));
   });
 }
 
 PyObject* GroupAttribute_getChildName(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::GroupAttribute group = GroupView(self);
-    if (!group.isValid()) return nullptr;
+    const auto group = ViewOf<OvAttr::GroupAttribute>(self);
+    if (!Require(group, kInvalidAttr)) return nullptr;
     PY_LONG_LONG index = 0;
     if (!PyArg_ParseTuple(args, "L", &index)) return nullptr;
     return ChildNameString(group, index);
@@ -159,8 +126,8 @@ PyObject* GroupAttribute_getChildName(PyObject* self, PyObject* args) {
 // The index goes to the library as given: -1 is no child, not the last one.
 PyObject* GroupAttribute_getChildByIndex(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::GroupAttribute group = GroupView(self);
-    if (!group.isValid()) return nullptr;
+    const auto group = ViewOf<OvAttr::GroupAttribute>(self);
+    if (!Require(group, kInvalidAttr)) return nullptr;
     PY_LONG_LONG index = 0;
     if (!PyArg_ParseTuple(args, "L", &index)) return nullptr;
     return PyAttributeFromAttribute(group.getChildByIndex(index));
@@ -170,8 +137,8 @@ PyObject* GroupAttribute_getChildByIndex(PyObject* self, PyObject* args) {
 // Dotted paths into child groups are the library's business.
 PyObject* GroupAttribute_getChildByName(PyObject* self, PyObject* args) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::GroupAttribute group = GroupView(self);
-    if (!group.isValid()) return nullptr;
+    const auto group = ViewOf<OvAttr::GroupAttribute>(self);
+    if (!Require(group, kInvalidAttr)) return nullptr;
     OvAttr::Platform::StringView name;
     if (!ParseNameArgument(args, &name)) return nullptr;
     return PyAttributeFromAttribute(group.getChildByName(name));
@@ -180,8 +147,8 @@ PyObject* GroupAttribute_getChildByName(PyObject* self, PyObject* args) {
 
 PyObject* GroupAttribute_childList(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::GroupAttribute group = GroupView(self);
-    if (!group.isValid()) return nullptr;
+    const auto group = ViewOf<OvAttr::GroupAttribute>(self);
+    if (!Require(group, kInvalidAttr)) return nullptr;
     const int64_t count = group.getNumberOfChildren();
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) return nullptr;
@@ -202,8 +169,8 @@ PyObject* GroupAttribute_childList(PyObject* self, PyObject* /*unused*/) {
 
 PyObject* GroupAttribute_getGroupInherit(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::GroupAttribute group = GroupView(self);
-    if (!group.isValid()) return nullptr;
+    const auto group = ViewOf<OvAttr::GroupAttribute>(self);
+    if (!Require(group, kInvalidAttr)) return nullptr;
     return PyBool_FromLong(group.getGroupInherit() ? 1 : 0);
   });
 }
@@ -240,57 +207,8 @@ PyMethodDef kGroupAttributeMethods[] = {
 
 }  // namespace
 
-// The listing keeps one slot a line, zeros included.
-// clang-format off
-PyTypeObject PyGroupAttribute_Type = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "PyOvAttribute.GroupAttribute", /* tp_name */
-    sizeof(PyAttribute), /* tp_basicsize */
-    0, /* tp_itemsize */
-    nullptr, /* tp_dealloc */
-    nullptr, /* tp_print */
-    nullptr, /* tp_getattr */
-    nullptr, /* tp_setattr */
-    nullptr, /* tp_compare */
-    nullptr, /* tp_repr */
-    nullptr, /* tp_as_number */
-    nullptr, /* tp_as_sequence */
-    nullptr, /* tp_as_mapping */
-    nullptr, /* tp_hash */
-    nullptr, /* tp_call */
-    nullptr, /* tp_str */
-    nullptr, /* tp_getattro */
-    nullptr, /* tp_setattro */
-    nullptr, /* tp_as_buffer */
-    kTypeFlags | Py_TPFLAGS_BASETYPE, /* tp_flags */
-    "TESSARK GroupAttribute ", /* tp_doc */
-    nullptr, /* tp_traverse */
-    nullptr, /* tp_clear */
-    nullptr, /* tp_richcompare */
-    0, /* tp_weaklistoffset */
-    nullptr, /* tp_iter */
-    nullptr, /* tp_iternext */
-    kGroupAttributeMethods, /* tp_methods */
-    nullptr, /* tp_members */
-    nullptr, /* tp_getset */
-    &PyAttribute_Type, /* tp_base */
-    nullptr, /* tp_dict */
-    nullptr, /* tp_descr_get */
-    nullptr, /* tp_descr_set */
-    0, /* tp_dictoffset */
-    GroupAttribute_init, /* tp_init */
-    nullptr, /* tp_alloc */
-    nullptr, /* tp_new */
-    nullptr, /* tp_free */
-    nullptr, /* tp_is_gc */
-    nullptr, /* tp_bases */
-    nullptr, /* tp_mro */
-    nullptr, /* tp_cache */
-    nullptr, /* tp_subclasses */
-    nullptr, /* tp_weaklist */
-    nullptr, /* tp_del */
-    0, /* tp_version_tag */
-};
-// clang-format on
+PyTypeObject PyGroupAttribute_Type =
+    DefineAttributeType("PyOvAttribute.GroupAttribute", "TESSARK GroupAttribute ",
+                        &PyAttribute_Type, kGroupAttributeMethods, GroupAttribute_init);
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -36,13 +36,7 @@ Conversion IntFromPyObject(PyObject* obj, int32_t* slot) {
     value = PyLong_AsLong(asLong.get());
     if (value == -1 && PyErr_Occurred()) return Conversion::kFailed;
   }
-  // A C long is 64 bits wide here, so even a plain int can miss the element type.
-  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max()) {
-    PyErr_Format(PyExc_OverflowError, "value %ld is outside the 32-bit integer range", value);
-    return Conversion::kFailed;
-  }
-  *slot = static_cast<int32_t>(value);
-  return Conversion::kDone;
+  return ToInt32(value, slot) ? Conversion::kDone : Conversion::kFailed;
 }
 
 Conversion DoubleFromPyObject(PyObject* obj, double* slot) {
@@ -73,12 +67,8 @@ Conversion StringFromPyObject(PyObject* obj, const char** slot) {
 
 Conversion SampleTimeFromPyObject(PyObject* key, float* time) {
   double value;
-  if (PyFloat_Check(key)) {
-    value = PyFloat_AS_DOUBLE(key);
-  } else {
-    const Conversion result = DoubleThroughNumberFloat(key, &value);
-    if (result != Conversion::kDone) return result;
-  }
+  const Conversion result = DoubleFromPyObject(key, &value);
+  if (result != Conversion::kDone) return result;
   if (std::isnan(value)) {
     PyErr_SetString(PyExc_ValueError, "sample time cannot be NaN");
     return Conversion::kFailed;

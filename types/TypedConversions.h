@@ -5,8 +5,6 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <limits>
-#include <new>
 
 #include "module/Internal.h"
 
@@ -46,29 +44,5 @@ Conversion StringFromPyObject(PyObject* obj, const char** slot);
 // PyNumber_Check accepts through PyNumber_Float, rounded to the nearest 32-bit float. NaN
 // fails with ValueError, since it has no place among ascending times. Borrows key.
 Conversion SampleTimeFromPyObject(PyObject* key, float* time);
-
-// Rounds to the nearest 32-bit float. On IEEE platforms a double beyond the float range rounds
-// to an infinity of the same sign, like any other rounding, rather than being undefined.
-inline float NarrowToFloat(double value) noexcept {
-  static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
-                "float narrowing relies on IEEE rounding");
-  return static_cast<float>(value);
-}
-
-// As GuardCpp, except that an exhausted allocation becomes the interpreter's MemoryError
-// rather than a RuntimeError: to a script it is the same condition as a failed Python
-// allocation.
-template <typename Result, typename Body>
-Result GuardCppOrNoMemory(Result failure, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return failure;
-  } catch (...) {
-    SetPyErrFromCppException();
-    return failure;
-  }
-}
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -8,29 +8,37 @@ namespace Tessark::PyOvAttribute::v1 {
 
 namespace {
 
-// The attribute of the first argument, or an invalid handle with TypeError set when it is not
-// an attribute object. Borrows obj.
-OvAttr::Attribute FirstAttribute(PyObject* obj) {
-  OvAttr::Attribute attribute = AttributeFromPyObject(obj);
-  if (!attribute.isValid()) {
-    PyErr_SetString(PyExc_TypeError, "First argument must be a valid Attribute");
-  }
-  return attribute;
+// The frame of the three functions: the first argument's attribute (a TypeError when it is not
+// an attribute object), then `ready()` for the other arguments' checks, then `transform` on the
+// attribute without the interpreter lock for a large value (the handles are the call's own
+// copies), its result wrapped. Every exception goes to SetPyErrFromCppException, as these
+// functions document. Returns a new reference.
+template <typename Ready, typename Transform>
+PyObject* TransformFirst(PyObject* attributeObject, Ready&& ready, Transform&& transform) {
+  return GuardCpp<PyObject*>(
+      nullptr,
+      [&]() -> PyObject* {
+        const OvAttr::Attribute attribute = AttributeFromPyObject(attributeObject);
+        if (!Require(attribute, "First argument must be a valid Attribute") || !ready())
+          return nullptr;
+        OvAttr::Attribute result;
+        {
+          ReleasedGil released(WorthReleasingGil(attribute));
+          result = transform(attribute);
+        }
+        return PyAttributeFromAttribute(result);
+      },
+      Failures::kTranslated);
 }
 
 PyObject* Util_RemoveTimeSamplesIfAllSame(PyObject* /*module*/, PyObject* args) {
   PyObject* attributeObject = nullptr;
   if (!PyArg_ParseTuple(args, "O", &attributeObject)) return nullptr;
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::Attribute attribute = FirstAttribute(attributeObject);
-    if (!attribute.isValid()) return nullptr;
-    OvAttr::Attribute result;
-    {
-      ReleasedGil released(WorthReleasingGil(attribute));
-      result = OvAttr::RemoveTimeSamplesIfAllSame(attribute);
-    }
-    return PyAttributeFromAttribute(result);
-  });
+  return TransformFirst(
+      attributeObject, [] { return true; },
+      [](const OvAttr::Attribute& attribute) {
+        return OvAttr::RemoveTimeSamplesIfAllSame(attribute);
+      });
 }
 
 // The two times go to the library in the order given: it orders them itself.
@@ -41,16 +49,11 @@ PyObject* Util_RemoveTimeSamplesUnneededForShutter(PyObject* /*module*/, PyObjec
   if (!PyArg_ParseTuple(args, "Off", &attributeObject, &shutterOpen, &shutterClose)) {
     return nullptr;
   }
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::Attribute attribute = FirstAttribute(attributeObject);
-    if (!attribute.isValid()) return nullptr;
-    OvAttr::Attribute result;
-    {
-      ReleasedGil released(WorthReleasingGil(attribute));
-      result = OvAttr::RemoveTimeSamplesUnneededForShutter(attribute, shutterOpen, shutterClose);
-    }
-    return PyAttributeFromAttribute(result);
-  });
+  return TransformFirst(
+      attributeObject, [] { return true; },
+      [&](const OvAttr::Attribute& attribute) {
+        return OvAttr::RemoveTimeSamplesUnneededForShutter(attribute, shutterOpen, shutterClose);
+      });
 }
 
 // The second argument is looked at only once the first has passed, so the first argument's
@@ -59,21 +62,16 @@ PyObject* Util_ResampleAttrWithInterp(PyObject* /*module*/, PyObject* args) {
   PyObject* attributeObject = nullptr;
   PyObject* timesObject = nullptr;
   if (!PyArg_ParseTuple(args, "OO", &attributeObject, &timesObject)) return nullptr;
-  return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const OvAttr::Attribute attribute = FirstAttribute(attributeObject);
-    if (!attribute.isValid()) return nullptr;
-    const OvAttr::DataAttribute times(AttributeFromPyObject(timesObject));
-    if (!times.isValid()) {
-      PyErr_SetString(PyExc_TypeError, "Second argument must be a valid DataAttribute");
-      return nullptr;
-    }
-    OvAttr::Attribute result;
-    {
-      ReleasedGil released(WorthReleasingGil(attribute));
-      result = OvAttr::ResampleAttrWithInterp(attribute, times);
-    }
-    return PyAttributeFromAttribute(result);
-  });
+  OvAttr::DataAttribute times;
+  return TransformFirst(
+      attributeObject,
+      [&] {
+        times = OvAttr::DataAttribute(AttributeFromPyObject(timesObject));
+        return Require(times, "Second argument must be a valid DataAttribute");
+      },
+      [&](const OvAttr::Attribute& attribute) {
+        return OvAttr::ResampleAttrWithInterp(attribute, times);
+      });
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "PyOvAttribute/PyOvAttribute.h"
 #include "Tessark/OvAttribute/Testing.h"
+#include "module/PyRef.h"
 
 namespace {
 
@@ -105,7 +106,19 @@ PyObject* testext_dummy_export(PyObject* /*self*/, PyObject* /*unused*/) {
   return PyInt_FromLong(PyOv::_tessark_dummy_dll_export);
 }
 
+// add_to_module(target, value) -> whether AddToModule(target, "x", value) succeeded, its error
+// cleared. A target that is no module makes it fail; the reference it took over must be gone.
+PyObject* testext_add_to_module(PyObject* /*self*/, PyObject* args) {
+  PyObject* target = nullptr;
+  PyObject* value = nullptr;
+  if (!PyArg_ParseTuple(args, "OO", &target, &value)) return nullptr;
+  const bool added = PyOv::AddToModule(target, "x", PyOv::PyRef::newRef(value));
+  PyErr_Clear();
+  return PyBool_FromLong(added);
+}
+
 PyMethodDef testext_methods[] = {
+    {"add_to_module", testext_add_to_module, METH_VARARGS, ""},
     {"wrap_invalid", testext_wrap_invalid, METH_NOARGS, ""},
     {"wrap_tag", testext_wrap_tag, METH_VARARGS, ""},
     {"unwrap", testext_unwrap, METH_VARARGS, ""},

@@ -11,8 +11,7 @@ import PyOvAttribute
 from PyOvAttribute import (Attribute, DataAttribute, DoubleAttribute, FloatAttribute,
                            GroupAttribute, IntAttribute, NullAttribute, StringAttribute)
 import _ovattr_testext as testext
-from ovtest_support import (RefcountTestCase, null_attribute_objects, requires_binary,
-                            requires_xml)
+from ovtest_support import RefcountTestCase, null_attribute_objects
 
 NOT_VALID_XML = "Given string is not valid OvAttribute XML"
 PARSE_BINARY_TYPE = "parseBinary argument must be a PyByteArray or PyString."
@@ -206,7 +205,6 @@ class HashMethodsTest(unittest.TestCase):
 
 class XmlTest(RefcountTestCase):
 
-    @requires_xml
     def test_round_trip_gives_the_same_value_and_type(self):
         for attribute in sample_attributes():
             text = attribute.getXML()
@@ -215,19 +213,16 @@ class XmlTest(RefcountTestCase):
             self.assertIs(type(parsed), type(attribute))
             self.assertEqual(parsed.getHash(), attribute.getHash(), text)
 
-    @requires_xml
     def test_parsed_subclass_value_comes_back_as_the_module_type(self):
         parsed = Attribute.parseXML(MyInt([4, 5]).getXML())
         self.assertIs(type(parsed), IntAttribute)
         self.assertEqual(parsed, MyInt([4, 5]))
 
-    @requires_xml
     def test_parse_through_any_attribute_type_and_unicode(self):
         text = IntAttribute(3).getXML()
         self.assertEqual(GroupAttribute.parseXML(text), IntAttribute(3))
         self.assertEqual(NullAttribute().parseXML(unicode(text)), IntAttribute(3))
 
-    @requires_xml
     def test_parse_keeps_reference_counts(self):
         text = StringAttribute(["x"]).getXML()
         parsed, error = self.callKeepingRefcounts([text], Attribute.parseXML, text)
@@ -242,7 +237,6 @@ class XmlTest(RefcountTestCase):
                 Attribute.parseXML(text)
             self.assertEqual(str(cm.exception), NOT_VALID_XML, repr(text))
 
-    @requires_xml
     def test_truncated_text_raises_value_error(self):
         text = GroupAttribute([("a", IntAttribute([1, 2])), ("b", StringAttribute("s"))]
                               ).getXML().rstrip()
@@ -267,14 +261,12 @@ class XmlTest(RefcountTestCase):
 
 class BinaryTest(RefcountTestCase):
 
-    @requires_binary
     def test_get_binary_is_a_bytearray(self):
         for attribute in sample_attributes():
             data = attribute.getBinary()
             self.assertIs(type(data), bytearray)
             self.assertTrue(len(data) > 0)
 
-    @requires_binary
     def test_round_trip_through_bytearray_and_str(self):
         class MyBytes(bytearray):
             pass
@@ -288,12 +280,10 @@ class BinaryTest(RefcountTestCase):
                 self.assertIs(type(parsed), type(attribute))
                 self.assertEqual(parsed.getHash(), attribute.getHash())
 
-    @requires_binary
     def test_subclass_value_comes_back_as_the_module_type(self):
         parsed = Attribute.parseBinary(MyInt([9]).getBinary())
         self.assertIs(type(parsed), IntAttribute)
 
-    @requires_binary
     def test_every_truncation_is_refused(self):
         data = GroupAttribute([("a", IntAttribute([1, 2])), ("s", StringAttribute("xy"))]
                               ).getBinary()
@@ -321,7 +311,6 @@ class BinaryTest(RefcountTestCase):
         with self.assertRaisesRegexp(TypeError, r"^function takes exactly 1 argument \(2 given\)$"):
             Attribute.parseBinary("", "")
 
-    @requires_binary
     def test_reference_counts(self):
         attribute = IntAttribute([1, 2, 3])
         data, _ = self.callKeepingRefcounts([attribute], attribute.getBinary)
@@ -337,7 +326,6 @@ class BinaryTest(RefcountTestCase):
             _, error = self.callKeepingRefcounts([data], Attribute.parseBinary, data)
             self.assertIs(type(error), TypeError)
 
-    @requires_binary
     def test_binary_holds_nul_bytes(self):
         data = IntAttribute([0, 0, 0]).getBinary()
         self.assertIn(0, list(data))

@@ -3,7 +3,9 @@ paths, repr and str, toOvAttr, the refusing initialiser, the empty vector made b
 PyConstVectorFromDataAttribute, and the lifetime and references of vectors."""
 
 import gc
+import os
 import struct
+import subprocess
 import sys
 import unittest
 
@@ -148,6 +150,21 @@ class CountIndexTest(unittest.TestCase):
                 self.assertEqual(v.count(x), expected.count(x))
                 if x in expected:
                     self.assertEqual(v.index(x), expected.index(x))
+
+    @unittest.skipIf("asan" in os.environ.get("LD_PRELOAD", "") or
+                     "OVATTR_UNDER_VALGRIND" in os.environ,
+                     "an address-space limit says nothing under a sanitizer or valgrind")
+    def test_elements_that_cannot_be_made_are_skipped(self):
+        # Making the first element needs 64 MiB more than the address-space limit leaves:
+        # count and index go on past it, as past an unequal element.
+        script = "\n".join([
+            "import resource, PyOvAttribute",
+            "v = PyOvAttribute.StringAttribute(['x' * (64 << 20), 'a']).getData()",
+            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "resource.setrlimit(resource.RLIMIT_AS, (size + (16 << 20), -1))",
+            "print('%d %d' % (v.count('a'), v.index('a')))"])
+        child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE)
+        self.assertEqual(child.communicate()[0].split(), ["1", "1"])
 
     def test_index_missing(self):
         v = IntAttribute([1, 2, 3]).getData()

@@ -1,6 +1,7 @@
 """The module's registered surface: types, their names, flags, layout and docstrings, the
 methods of each type with their calling conventions, the constants and the Util submodule."""
 
+import sys
 import types
 import unittest
 
@@ -103,6 +104,17 @@ class ModuleTest(unittest.TestCase):
             self.assertEqual(fn.__doc__, "")
             with self.assertRaisesRegexp(TypeError, r"^%s\(\) takes no keyword arguments$" % name):
                 fn(text="x")
+
+    def test_a_failed_addition_leaves_no_reference_behind(self):
+        # The entry point adds every name through AddToModule, which does not leak the value
+        # when the interpreter refuses it (PyModule_AddObject alone does).
+        value = object()
+        before = sys.getrefcount(value)
+        self.assertFalse(testext.add_to_module(42, value))
+        self.assertEqual(sys.getrefcount(value), before)
+        target = types.ModuleType("target")
+        self.assertTrue(testext.add_to_module(target, value))
+        self.assertIs(target.x, value)
 
     def test_second_import_gives_the_same_module(self):
         import PyOvAttribute as again  # pylint: disable=reimported
