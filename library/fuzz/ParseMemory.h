@@ -22,25 +22,35 @@ extern "C" size_t __sanitizer_get_allocated_size(const volatile void* ptr);
 
 namespace ovattr_fuzz {
 
-inline size_t gLiveBytes = 0;
-inline size_t gPeakBytes = 0;
+// The hooks see every thread's allocations, and libFuzzer's own threads (the resident-memory
+// watcher) allocate and free while a parse runs; only the measuring thread counts, and only
+// inside the measured work. A block freed there that was allocated before it began lowers the
+// count below the start, which is why the count is signed.
+inline thread_local bool tMeasuring = false;
+inline thread_local long long tLiveBytes = 0;
+inline thread_local long long tPeakBytes = 0;
 
 inline void onMalloc(const volatile void* /*ptr*/, size_t size) {
-  gLiveBytes += size;
-  if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+  if (!tMeasuring) return;
+  tLiveBytes += static_cast<long long>(size);
+  if (tLiveBytes > tPeakBytes) tPeakBytes = tLiveBytes;
 }
 
 // Runs before the block is freed, while its size can still be asked.
-inline void onFree(const volatile void* ptr) { gLiveBytes -= __sanitizer_get_allocated_size(ptr); }
+inline void onFree(const volatile void* ptr) {
+  if (tMeasuring) tLiveBytes -= static_cast<long long>(__sanitizer_get_allocated_size(ptr));
+}
 
 template <typename Work>
 size_t peakBytesOf(Work&& work) {
   static const bool installed = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
   (void)installed;
-  const size_t start = gLiveBytes;
-  gPeakBytes = start;
+  tLiveBytes = 0;
+  tPeakBytes = 0;
+  tMeasuring = true;
   work();
-  return gPeakBytes - start;
+  tMeasuring = false;
+  return static_cast<size_t>(tPeakBytes);
 }
 
 }  // namespace ovattr_fuzz
