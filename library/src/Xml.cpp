@@ -351,11 +351,17 @@ class XmlWriter {
 // ---------------------------------------------------------------------------------------------
 // Reading
 
+bool isText(const pugi::xml_node& n) noexcept;
+
 [[noreturn]] void fail(const pugi::xml_node& node, const std::string& what) {
   std::string message = "invalid attribute XML: " + what;
-  // pugixml gives the offset of an element's name; the element starts at the '<' before it.
-  const ptrdiff_t offset = node.type() == pugi::node_element ? node.offset_debug() - 1 : -1;
-  if (offset >= 0) message += " (element at byte " + std::to_string(offset) + ")";
+  // pugixml gives the offset of an element's name (the element starts at the '<' before it)
+  // and of the first byte of a text.
+  const bool element = node.type() == pugi::node_element;
+  const ptrdiff_t offset = element || isText(node) ? node.offset_debug() - element : -1;
+  if (offset >= 0)
+    message +=
+        std::string(element ? " (element" : " (text") + " at byte " + std::to_string(offset) + ")";
   throw XmlParseError(message);
 }
 
@@ -464,7 +470,9 @@ pugi::xml_node nextElement(const pugi::xml_node& parent, pugi::xml_node& cursor)
       return element;
     }
     if (isText(cursor) && !isBlank(cursor.value()))
-      fail(parent, std::string("unexpected text in <") + parent.name() + ">");
+      fail(cursor, parent.type() == pugi::node_element
+                       ? std::string("unexpected text in <") + parent.name() + ">"
+                       : std::string("unexpected text outside the root element"));
   }
   return {};
 }
