@@ -6,7 +6,7 @@ BUILD_TYPE ?= Release
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 # Debian packages the build needs (Python 2.7 itself comes from pyenv or the system).
 PACKAGES := cmake g++ make pkg-config ninja-build libgtest-dev libbenchmark-dev \
-            libxxhash-dev libpugixml-dev
+            libxxhash-dev libpugixml-dev libcli11-dev
 
 .PHONY: all deps configure build run test clean
 
