@@ -1,4 +1,4 @@
-// ovattr: look at, convert, compare and hash attribute files. docs/ovattr.md is its manual;
+// ovattr: look at, convert, compare and hash attribute files. docs/ovattr.1 is its manual page;
 // the --help text here says the same in short.
 
 #include <CLI/CLI.hpp>
@@ -25,8 +25,8 @@ EXIT STATUS
   cannot be read, parsed or written, or bad arguments. Errors are one line on standard error
   naming the file, where in it the problem is and what it is.
 
-Run "ovattr COMMAND --help" for the output of each command; docs/ovattr.md and ovattr(1) are
-the manual.)";
+Run "ovattr COMMAND --help" for the output of each command; ovattr(1) (docs/ovattr.1) is the
+manual.)";
 
 constexpr const char* kCatFooter = R"(OUTPUT
   One line per attribute, parents before children: its path ("/" is the root, "/a/b" the
