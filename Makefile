@@ -3,10 +3,13 @@
 #   make test   builds and runs every test suite through CTest
 BUILD_DIR ?= build
 BUILD_TYPE ?= Release
-GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+# CMake generator of a new build folder; empty: Ninja when `deps` has it installed, else Unix
+# Makefiles. It is chosen when configuring, after `deps`, and a folder configured before keeps
+# the generator it was made with.
+GENERATOR ?=
 # Debian packages the build needs (Python 2.7 itself comes from pyenv or the system).
 PACKAGES := cmake g++ make pkg-config ninja-build libgtest-dev libbenchmark-dev \
-            libxxhash-dev libpugixml-dev
+            libxxhash-dev libpugixml-dev libcli11-dev
 
 .PHONY: all deps configure build run test clean
 
@@ -25,7 +28,15 @@ deps:
 	fi
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
+	@if [ -f "$(BUILD_DIR)/CMakeCache.txt" ]; then set -x; \
+	  cmake -S . -B "$(BUILD_DIR)" -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS); \
+	else \
+	  generator="$(GENERATOR)"; \
+	  if [ -z "$$generator" ]; then \
+	    if command -v ninja >/dev/null 2>&1; then generator=Ninja; else generator="Unix Makefiles"; fi; \
+	  fi; set -x; \
+	  cmake -S . -B "$(BUILD_DIR)" -G "$$generator" -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS); \
+	fi
 
 build: configure
 	cmake --build $(BUILD_DIR)
