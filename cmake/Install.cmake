@@ -36,10 +36,9 @@ install(TARGETS OvTessarkSDK EXPORT OvTessarkSDKTargets
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/library/include/" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
         PATTERN "Testing.h" EXCLUDE)
 
-# The module for this interpreter. module/CMakeLists.txt also installs it, with the package,
-# into P/python; the second rpath entry lets that copy find the library as well.
+# The module for this interpreter, with the pure-Python package beside it.
 ovattr_relative_rpath(_module_rpath "${OVATTR_PYTHON_INSTALL_DIR}" "${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(PyOvAttribute PROPERTIES INSTALL_RPATH "${_module_rpath};$ORIGIN/../lib")
+set_target_properties(PyOvAttribute PROPERTIES INSTALL_RPATH "${_module_rpath}")
 install(TARGETS PyOvAttribute LIBRARY DESTINATION "${OVATTR_PYTHON_INSTALL_DIR}")
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/module/OvAttribute" DESTINATION "${OVATTR_PYTHON_INSTALL_DIR}"
         FILES_MATCHING PATTERN "*.py")
