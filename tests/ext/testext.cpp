@@ -29,23 +29,18 @@ PyObject* Guard(Body&& body) noexcept {
   return nullptr;
 }
 
-// wrap_invalid() -> PyAttributeFromAttribute of an invalid handle.
-PyObject* testext_wrap_invalid(PyObject* /*self*/, PyObject* /*unused*/) {
-  return Guard([] { return PyOv::PyAttributeFromAttribute(OvAttr::Attribute()); });
-}
-
-// wrap_tag(tag) -> PyAttributeFromAttribute of a valid handle whose kind tag is `tag`.
-PyObject* testext_wrap_tag(PyObject* /*self*/, PyObject* args) {
+// wrap(tag) -> PyAttributeFromAttribute of a handle whose kind tag is `tag`; -1: invalid.
+PyObject* testext_wrap(PyObject* /*self*/, PyObject* args) {
   int tag = 0;
   if (!PyArg_ParseTuple(args, "i", &tag)) return nullptr;
   return Guard([&] {
-    const OvAttr::Attribute attribute = OvAttr::testing::MakeAttributeWithTypeTag(tag);
-    return PyOv::PyAttributeFromAttribute(attribute);
+    return PyOv::PyAttributeFromAttribute(
+        tag == -1 ? OvAttr::Attribute() : OvAttr::testing::MakeAttributeWithTypeTag(tag));
   });
 }
 
-// unwrap(obj) -> (valid, error_pending): what AttributeFromPyObject gives for obj, and whether
-// it left a Python error set (which is then cleared, so that it cannot leak into the caller).
+// unwrap(obj) -> (kind tag or -1, error_pending) of what AttributeFromPyObject gives for obj;
+// an error it left set is cleared, so that it cannot leak into the caller.
 PyObject* testext_unwrap(PyObject* /*self*/, PyObject* args) {
   PyObject* obj = nullptr;
   if (!PyArg_ParseTuple(args, "O", &obj)) return nullptr;
@@ -53,16 +48,8 @@ PyObject* testext_unwrap(PyObject* /*self*/, PyObject* args) {
     const OvAttr::Attribute attribute = PyOv::AttributeFromPyObject(obj);
     const bool pending = PyErr_Occurred() != nullptr;
     PyErr_Clear();
-    return Py_BuildValue("(NN)", PyBool_FromLong(attribute.isValid()), PyBool_FromLong(pending));
-  });
-}
-
-// type_tag(obj) -> getType() of the handle AttributeFromPyObject gives (-1 when invalid).
-PyObject* testext_type_tag(PyObject* /*self*/, PyObject* args) {
-  PyObject* obj = nullptr;
-  if (!PyArg_ParseTuple(args, "O", &obj)) return nullptr;
-  return Guard([&] {
-    return PyInt_FromLong(static_cast<long>(PyOv::AttributeFromPyObject(obj).getType()));
+    const long tag = attribute.isValid() ? static_cast<long>(attribute.getType()) : -1;
+    return Py_BuildValue("(lN)", tag, PyBool_FromLong(pending));
   });
 }
 
@@ -85,27 +72,6 @@ PyObject* testext_const_vector(PyObject* /*self*/, PyObject* args) {
   });
 }
 
-// compare_slot(a, b) -> the tp_compare slot of a's type called directly on (a, b), so that a
-// foreign right operand, which the interpreter never hands to it, can be tried.
-PyObject* testext_compare_slot(PyObject* /*self*/, PyObject* args) {
-  PyObject* a = nullptr;
-  PyObject* b = nullptr;
-  if (!PyArg_ParseTuple(args, "OO", &a, &b)) return nullptr;
-  cmpfunc compare = Py_TYPE(a)->tp_compare;
-  if (!compare) {
-    PyErr_SetString(PyExc_TypeError, "type has no tp_compare");
-    return nullptr;
-  }
-  const int result = compare(a, b);
-  if (PyErr_Occurred()) return nullptr;
-  return PyInt_FromLong(result);
-}
-
-// dummy_export() -> the value of the exported _tessark_dummy_dll_export.
-PyObject* testext_dummy_export(PyObject* /*self*/, PyObject* /*unused*/) {
-  return PyInt_FromLong(PyOv::_tessark_dummy_dll_export);
-}
-
 // add_to_module(target, value) -> whether AddToModule(target, "x", value) succeeded, its error
 // cleared. A target that is no module makes it fail; the reference it took over must be gone.
 PyObject* testext_add_to_module(PyObject* /*self*/, PyObject* args) {
@@ -117,15 +83,16 @@ PyObject* testext_add_to_module(PyObject* /*self*/, PyObject* args) {
   return PyBool_FromLong(added);
 }
 
+PyObject* testext_dummy_export(PyObject* /*self*/, PyObject* /*unused*/) {
+  return PyInt_FromLong(PyOv::_tessark_dummy_dll_export);
+}
+
 PyMethodDef testext_methods[] = {
-    {"add_to_module", testext_add_to_module, METH_VARARGS, ""},
-    {"wrap_invalid", testext_wrap_invalid, METH_NOARGS, ""},
-    {"wrap_tag", testext_wrap_tag, METH_VARARGS, ""},
+    {"wrap", testext_wrap, METH_VARARGS, ""},
     {"unwrap", testext_unwrap, METH_VARARGS, ""},
-    {"type_tag", testext_type_tag, METH_VARARGS, ""},
     {"rewrap", testext_rewrap, METH_VARARGS, ""},
     {"const_vector", testext_const_vector, METH_VARARGS, ""},
-    {"compare_slot", testext_compare_slot, METH_VARARGS, ""},
+    {"add_to_module", testext_add_to_module, METH_VARARGS, ""},
     {"dummy_export", testext_dummy_export, METH_NOARGS, ""},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -1,0 +1,379 @@
+// The two serial forms: the files kept in the tree read back and write back byte for byte with
+// their pinned hashes, random attributes round-trip, and damaged or hostile input is refused
+// with a message that says what and where, within the memory docs/formats.md states.
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "../fuzz/ParseMemory.h"
+#include "support.h"
+
+namespace libtest {
+namespace {
+
+namespace fs = std::filesystem;
+const fs::path kSource = fs::path(__FILE__).parent_path().parent_path().parent_path();
+const fs::path kCorpus = kSource / "library" / "fuzz" / "corpus";
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The message of the XmlParseError that `text` raises; "" (and a failure) when it parses.
+std::string xmlRefusal(const std::string& text) {
+  try {
+    Attribute::parseXML(text);
+    ADD_FAILURE() << "parsed: " << text;
+  } catch (const XmlParseError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// The seed files: what this library wrote (each .xml with its .bin twin, written back the
+// same, its hash pinned in hashes.txt), what a person may write ("hand_"), and what must be
+// refused ("bad_"). The XML example in docs/formats.md is one more written file.
+TEST(Formats, KeptFilesReadAndWriteBackTheSame) {
+  std::map<std::string, std::string> pinned;
+  std::istringstream hashes(readFile(kCorpus / "hashes.txt"));
+  for (std::string label, hash; hashes >> label >> hash;)
+    if (label[0] == '#')
+      std::getline(hashes, hash);  // a comment
+    else
+      pinned[label] = hash;
+  size_t checked = 0;
+  for (const auto& entry : fs::directory_iterator(kCorpus / "parseXML")) {
+    const std::string label = entry.path().stem().string(), text = readFile(entry.path());
+    SCOPED_TRACE(label);
+    if (label.rfind("bad_", 0) == 0) {
+      xmlRefusal(text);
+      continue;
+    }
+    const Attribute a = Attribute::parseXML(text);
+    EXPECT_EQ(a.getHash().str(), pinned[label]);
+    if (label.rfind("hand_", 0) == 0) continue;
+    EXPECT_EQ(a.getXML(), text);
+    const std::string blob = readFile(kCorpus / "parseBinary" / (label + ".bin"));
+    EXPECT_EQ(binaryOf(a), blob);
+    EXPECT_EQ(fromBinary(blob), a);
+    ++checked;
+  }
+  EXPECT_GE(checked, 15u);
+  for (const auto& entry : fs::directory_iterator(kCorpus / "parseBinary")) {
+    const std::string blob = readFile(entry.path());
+    if (entry.path().stem().string().rfind("bad_", 0) == 0) {
+      EXPECT_FALSE(fromBinary(blob).isValid()) << entry.path();
+    }
+  }
+  const std::string doc = readFile(kSource / "docs" / "formats.md");
+  const size_t begin = doc.find("```xml\n") + 7;
+  const std::string example = doc.substr(begin, doc.find("```", begin) - begin);
+  EXPECT_EQ(Attribute::parseXML(example).getXML(), example);
+}
+
+TEST(Formats, RandomAttributesRoundTrip) {
+  Generator random(2026);
+  std::vector<char> shifted;
+  for (int i = 0; i < 400; ++i) {
+    const Attribute a = random.any();
+    const std::string xml = a.getXML(), blob = binaryOf(a);
+    const Attribute fromXml = Attribute::parseXML(xml), fromBlob = fromBinary(blob);
+    ASSERT_TRUE(fromXml == a && fromBlob == a) << xml;
+    EXPECT_EQ(fromXml.getHash(), a.getHash());
+    EXPECT_EQ(fromBlob.getHash(), a.getHash());
+    EXPECT_EQ(fromXml.getXML(), xml);
+    EXPECT_EQ(binaryOf(fromXml), blob);
+    // Whatever the alignment of the caller's buffer.
+    const size_t shift = static_cast<size_t>(i % 8);
+    shifted.assign(blob.size() + shift, 0);
+    std::memcpy(shifted.data() + shift, blob.data(), blob.size());
+    EXPECT_EQ(Attribute::parseBinary(shifted.data() + shift, blob.size()), a);
+  }
+}
+
+// Every cut is refused; every flipped byte is refused or gives an attribute that round-trips
+// (the sanitizer builds check that nothing is read out of bounds meanwhile).
+TEST(Formats, EveryCutAndFlippedByte) {
+  for (const char* label : {"awkward_strings", "float_specials", "nested_50", "awkward_names",
+                            "zero_samples", "double_negative_tuple"}) {
+    SCOPED_TRACE(label);
+    const std::string xml = readFile(kCorpus / "parseXML" / (std::string(label) + ".xml"));
+    const std::string blob = binaryOf(Attribute::parseXML(xml));
+    for (size_t n = 0; n < blob.size(); ++n) ASSERT_FALSE(fromBinary(blob.substr(0, n)).isValid()) << n;
+    for (size_t n = 0; n < xml.rfind('>'); n += 1 + n / 64)
+      EXPECT_THROW(Attribute::parseXML(xml.substr(0, n)), XmlParseError) << n;
+    size_t refused = 0;
+    for (size_t i = 0; i < blob.size(); ++i) {
+      for (unsigned mask : {0x01u, 0x80u, 0xffu}) {
+        std::string bad = blob;
+        bad[i] = static_cast<char>(bad[i] ^ mask);
+        const Attribute a = fromBinary(bad);
+        if (!a.isValid() || i < 8) {
+          EXPECT_FALSE(a.isValid()) << "header byte " << i;
+          ++refused;
+          continue;
+        }
+        ASSERT_EQ(fromBinary(binaryOf(a)), a) << "byte " << i << " mask " << mask;
+      }
+    }
+    EXPECT_GT(refused, 24u);
+  }
+}
+
+TEST(Formats, BinaryRefusalsSayWhatAndWhere) {
+  const std::string good = Bytes().header().group(2).name("a").null().name("b").null().s;
+  const uint64_t huge[] = {uint64_t{1} << 62, ~uint64_t{0}, (~uint64_t{0}) / 8 + 1};
+  auto data = [](uint8_t kind, uint64_t values, uint64_t samples) {
+    return std::move(Bytes().header().u8(kind).u8(0).u64(1).u64(values).u64(samples).u8(0).u8(0));
+  };
+  const struct {
+    std::string blob;
+    const char* message;
+  } cases[] = {
+      {"", "shorter than the 8-byte header at byte 0"},
+      {good.substr(0, 5), "shorter than the 8-byte header at byte 0"},
+      {"OVAC" + good.substr(4), "no OVAB magic at byte 0"},
+      {Bytes().text("OVAB").u32(2).null().s, "unsupported version 2 at byte 4"},
+      {Bytes().text("OVAB").u32(0).null().s, "unsupported version 0 at byte 4"},
+      {good + '\0', "bytes after the value at byte 40"},
+      {good.substr(0, good.size() - 1), "2 children claim more bytes than remain at byte 10"},
+      {Bytes().header().group(1).name("abc").u8(0).s, "truncated node at byte 29"},
+      {Bytes().header().group(2).name("a").null().name("a").null().s,
+       "repeated child name \"a\" in the group at byte 8"},
+      {Bytes().header().group(1).name(std::string("a\0b", 3)).null().s,
+       "a child name holds a NUL byte at byte 26"},
+      {Bytes().header().group(1).name("").u8(0).null().s, "empty child name at byte 18"},
+      {Bytes().header().group(1000).name("a").null().s,
+       "1000 children claim more bytes than remain at byte 10"},
+      // The outer group's second child needs bytes that the inner group claims too.
+      {Bytes().header().group(2).name("a").group(2).name("b").null().s,
+       "2 children claim more bytes than remain at byte 29"},
+      {Bytes().header().u8(9).u8(0).s, "unknown kind 9 at byte 8"},
+      {Bytes().header().u8(0).u8(1).s, "non-zero flags at byte 9"},
+      {Bytes().header().u8(5).u8(2).u64(0).s, "unknown group flags at byte 9"},
+      {data(2, 1, 2).u32(0x3f800000).u32(0).s,
+       "a sample time that is NaN or not above the one before at byte 40"},
+      {data(2, 0, 1).u32(0x7fc00000).s,
+       "a sample time that is NaN or not above the one before at byte 36"},
+      {data(4, 1, 1).u32(0).u64(3).text(std::string("a\0b", 3)).s,
+       "a string value holds a NUL byte at byte 48"},
+      {Bytes().header().u8(1).u8(0).u64(1).u64(1).u64(1).u8(0).u8(1).u32(0).u32(5).s,
+       "non-zero padding"},
+      {data(3, uint64_t{1} << 63, 0).s, ""},
+      {data(2, 1, huge[0]).u32(0).s, ""},
+      {data(2, huge[1], 1).u32(0).u32(0).s, ""},
+      {data(4, huge[2], 2).u64(0).s, ""},
+      {data(4, 1, 1).u32(0).u64(huge[1]).text("abc").s, ""},
+      {Bytes().header().group(huge[0]).name("a").null().s, ""},
+      {Bytes().header().group(1).u64(huge[2]).text("a").null().s, ""},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(fromBinary(c.blob, &error).isValid()) << c.message;
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_NE(error, "");
+  }
+  std::string error = "stale";
+  EXPECT_TRUE(fromBinary(good, &error).isValid());
+  EXPECT_EQ(error, "");
+  EXPECT_FALSE(Attribute::parseBinary(nullptr, 100).isValid());
+  // No samples: nothing is stored per value, so any count up to the signed maximum is kept.
+  const Attribute most = fromBinary(data(3, uint64_t{1} << 62, 0).s);
+  EXPECT_EQ(DataAttribute(most).getNumberOfValues(), int64_t{1} << 62);
+}
+
+TEST(Formats, XmlRefusalsSayWhatAndWhere) {
+  auto floats = [](const std::string& counts, const std::string& body) {
+    return "<attr version=\"1\" type=\"float\" tupleSize=\"1\" " + counts + ">" + body + "</attr>";
+  };
+  auto one = [&](const std::string& number) {
+    return floats("values=\"1\" samples=\"1\"", "<sample time=\"0\">" + number + "</sample>");
+  };
+  auto strings = [](const std::string& v) {
+    return "<attr version=\"1\" type=\"string\" tupleSize=\"1\" values=\"1\" samples=\"1\">"
+           "<sample time=\"0\">" + v + "</sample></attr>";
+  };
+  const std::string group = "<attr version=\"1\" type=\"group\" inherit=\"true\" ";
+  auto named = [&](const std::string& name) {
+    return group + "children=\"1\"><attr name=\"" + name + "\" type=\"null\"/></attr>";
+  };
+  auto times = [](const char* a, const char* b) {
+    return std::string("<attr version=\"1\" type=\"int\" tupleSize=\"1\" values=\"0\" "
+                       "samples=\"2\"><sample time=\"") + a + "\"/><sample time=\"" + b + "\"/></attr>";
+  };
+  const std::string null = "<attr version=\"1\" type=\"null\"/>";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "empty"},
+      {"<attr version=\"1\" type=\"null\">", "invalid attribute XML"},
+      {null + null, "more than one root"},
+      {null + "trailing", "unexpected text"},
+      {std::string("<attr version=\"1\" type=\"null\"/>\0<junk", 37), "NUL byte at byte 31"},
+      {"<attribute version=\"1\" type=\"null\"/>", "expected <attr>, found <attribute>"},
+      {"<attr type=\"null\"/>", "needs a version"},
+      {"<attr version=\"2\" type=\"null\"/>", "unsupported version 2"},
+      {"<attr version=\"1\" type=\"long\"/>", "unknown type \"long\""},
+      {"<attr version=\"1\" type=\"null\" colour=\"red\"/>", "unknown XML attribute \"colour\""},
+      {"<attr version=\"1\" name=\"x\" type=\"null\"/>", "root <attr> has no name"},
+      {"<attr version=\"1\" type=\"null\" samples=\"1\"/>", "samples on a null"},
+      {"<attr version=\"1\" type=\"null\"><sample time=\"0\"/></attr>", "no content"},
+      {"<attr version=\"1\" type=\"int\" tupleSize=\"x\" values=\"0\" samples=\"0\"/>",
+       "bad tupleSize \"x\""},
+      {floats("values=\"1\" samples=\"1\"", "<value time=\"0\">1</value>"), "expected <sample>"},
+      {floats("values=\"1\" samples=\"1\"", "<sample time=\"soon\">1</sample>"), "bad time \"soon\""},
+      {floats("values=\"1\" samples=\"1\"", "<sample time=\"0\"><v>1</v></sample>"),
+       "holds only numbers"},
+      {floats("values=\"2\" samples=\"1\"", "<sample time=\"0\">1</sample>"),
+       "1 values in a sample, expected 2"},
+      {floats("values=\"1\" samples=\"2\"", "<sample time=\"0\">1</sample>"), "1 samples, expected 2"},
+      {floats("values=\"1\" samples=\" 1\"", ""), "bad samples"},
+      {floats("values=\"9000000000000000000\" samples=\"9000000000000000000\"",
+              "<sample time=\"0\">1</sample>"),
+       "the counts claim more samples or values than the text holds"},
+      {one("1e39"), "bad number \"1e39\""},
+      {one("nan:0x7f800000"), "bad number"},
+      {one("0x1p3"), "bad number"},
+      {"<attr version=\"1\" type=\"int\" tupleSize=\"1\" values=\"1\" samples=\"1\">"
+       "<sample time=\"0\">2147483648</sample></attr>",
+       "bad number \"2147483648\""},
+      {strings("<s>x</s>"), "expected <v>, found <s>"},
+      {strings("<v>a<b/></v>"), "<v> holds only text"},
+      {strings("<v>%4G</v>"), "bad escape"},
+      {strings("<v>a%00b</v>"), "a string value cannot hold a NUL byte"},
+      {strings("<v>a&#0;b</v>"), "&#0; is not a reference to an XML character"},
+      {strings("<v>&#x110000;</v>"), "&#x110000; is not a reference"},
+      {strings("<v>&xxe;</v>"), "unknown entity &xxe;"},
+      {strings("<v>a & b</v>"), "'&' that starts no reference"},
+      {"<!DOCTYPE a [<!ENTITY e \"boom\">]>" + strings("<v>&e;</v>"), "unknown entity &e;"},
+      {named("a%00b"), "a child name holds a NUL byte"},
+      {named(""), "empty child name"},
+      {group + "children=\"1\"><attr type=\"null\"/></attr>", "needs a name"},
+      {group + "children=\"1\"><attr name=\"a\" version=\"1\" type=\"null\"/></attr>", "only the root"},
+      {group + "children=\"2\"><attr name=\"a\" type=\"null\"/><attr name=\"a\" type=\"null\"/></attr>",
+       "repeated child name"},
+      {group + "children=\"2\"><attr name=\"a\" type=\"null\"/></attr>", "1 children, expected 2"},
+      {"<attr version=\"1\" type=\"group\" inherit=\"yes\" children=\"0\"/>", "bad inherit \"yes\""},
+      {times("0", "0"), "sample time 0 is NaN or not above the one before"},
+      {times("1", "-0"), "sample time -0 is NaN or not above the one before"},
+  };
+  for (const auto& [text, message] : cases) {
+    const std::string refusal = xmlRefusal(text);
+    EXPECT_NE(refusal.find(message), std::string::npos) << refusal;
+    if (!text.empty()) {
+      EXPECT_NE(refusal.find(" at byte "), std::string::npos) << refusal << " for " << text;
+    }
+  }
+  // Where: the byte offset of the element at fault.
+  const std::string text = group + "children=\"1\">\n  <attr name=\"x\" type=\"bogus\"/></attr>";
+  EXPECT_NE(xmlRefusal(text).find("at byte " + std::to_string(text.find("<attr name"))),
+            std::string::npos);
+  // What XML defines without a DTD still reads: the five entities and character references.
+  EXPECT_STREQ(StringAttribute(Attribute::parseXML(strings("<v>&lt;&gt;&amp;&quot;&apos;&#65;&#x263a;</v>")))
+                   .getSample(0)[0],
+               "<>&\"'A\xe2\x98\xba");
+  EXPECT_EQ(GroupAttribute(Attribute::parseXML(named("&#x41;%41"))).getChildName(0), "AA");
+}
+
+// Groups nest 10,000 levels and no deeper, in both forms; reading takes no thread stack.
+TEST(Formats, DepthLimit) {
+  auto binaryNest = [](size_t depth, bool emptyLast) {
+    Bytes b;
+    b.header();
+    for (size_t i = 0; i < depth; ++i) b.group(1).name("g");
+    return emptyLast ? b.group(0).s : b.null().s;
+  };
+  auto xmlNest = [](size_t depth) {
+    std::string open, close;
+    for (size_t i = 0; i < depth; ++i) {
+      open += std::string(i ? "<attr name=\"g\"" : "<attr version=\"1\"") +
+              " type=\"group\" inherit=\"true\" children=\"1\">";
+      close += "</attr>";
+    }
+    return open + "<attr name=\"leaf\" type=\"null\"/>" + close;
+  };
+  onSmallStack([&] {
+    EXPECT_EQ(binaryOf(fromBinary(binaryNest(10000, false))), binaryNest(10000, false));
+    EXPECT_TRUE(fromBinary(binaryNest(9999, true)).isValid());
+    EXPECT_FALSE(fromBinary(binaryNest(10000, true)).isValid());  // an empty group is a level
+    EXPECT_FALSE(fromBinary(binaryNest(100000, false)).isValid());
+    EXPECT_NO_THROW(Attribute::parseXML(xmlNest(10000)));
+    EXPECT_NE(xmlRefusal(xmlNest(10001)).find("nested deeper than 10000"), std::string::npos);
+  });
+}
+
+// The shapes that cost the most memory per input byte, about `size` bytes each, in both forms:
+// nests of groups (each claiming as many children as the bytes after it could hold, or one),
+// a wide group, empty strings, samples without values, one-digit numbers.
+std::vector<std::pair<std::string, std::string>> worstShapes(size_t size) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const bool claiming : {true, false}) {
+    const size_t levels = claiming ? size / 19 : 10000;
+    Bytes b;
+    b.header();
+    std::string open, close;
+    for (size_t i = 0; i < levels; ++i) {
+      b.group(claiming ? (19 * (levels - i) - 8) / 11 : 1).name("g");
+      open += "<attr name=\"g\" type=\"group\" inherit=\"true\" children=\"" +
+              std::to_string(claiming ? size : 1) + "\">";
+      close += "</attr>";
+    }
+    out.emplace_back(b.null().s, open + "<attr name=\"g\" type=\"null\"/>" + close);
+  }
+  Bytes wide, strings, samples;
+  std::string wideXml, stringsXml, samplesXml, numbers;
+  wide.header().group(size / 16);
+  strings.header().u8(4).u8(0).u64(1).u64(size / 8).u64(1).u8(0).u8(0).u32(0);
+  samples.header().u8(1).u8(0).u64(1).u64(0).u64(size / 4).u8(0).u8(0);
+  for (size_t i = 0; i < size / 16; ++i) {
+    wide.name(std::to_string(i)).null();
+    wideXml += "<attr name=\"" + std::to_string(i) + "\" type=\"null\"/>";
+  }
+  for (size_t i = 0; i < size / 8; ++i, stringsXml += "<v/>") strings.u64(0);
+  for (size_t i = 0; i < size / 4; ++i) {
+    const float t = static_cast<float>(i);
+    uint32_t bits;
+    std::memcpy(&bits, &t, 4);
+    samples.u32(bits);
+    samplesXml += "<sample time=\"" + std::to_string(i) + "\"/>";
+  }
+  for (size_t i = 0; i < size / 2; ++i) numbers += "0 ";
+  const std::vector<int32_t> zeros(size / 2, 0);
+  auto data = [](const char* type, size_t values, size_t sampleCount, const std::string& body) {
+    return "<attr version=\"1\" type=\"" + std::string(type) + "\" tupleSize=\"1\" values=\"" +
+           std::to_string(values) + "\" samples=\"" + std::to_string(sampleCount) + "\">" + body + "</attr>";
+  };
+  out.emplace_back(wide.s, wideXml);
+  out.emplace_back(strings.s, data("string", size / 8, 1, "<sample time=\"0\">" + stringsXml + "</sample>"));
+  out.emplace_back(samples.s, data("int", 0, size / 4, samplesXml));
+  out.emplace_back(binaryOf(IntAttribute(zeros.data(), static_cast<int64_t>(zeros.size()), 1)),
+                   data("int", zeros.size(), 1, "<sample time=\"0\">" + numbers + "</sample>"));
+  for (auto& shape : out)
+    if (shape.second.rfind("<attr version", 0) != 0)
+      shape.second = "<attr version=\"1\" type=\"group\" inherit=\"true\" children=\"1\">" +
+                     shape.second + "</attr>";
+  return out;
+}
+
+// Counted by the address sanitizer's allocation hooks, as the fuzz targets count (the CI's
+// sanitizer build runs this; other builds have nothing to count with).
+TEST(Formats, MemoryOfTheWorstShapes) {
+  if (!ovattr_fuzz::kCountsMemory) GTEST_SKIP() << "allocations are counted in the address sanitizer build";
+  for (const auto& [blob, xml] : worstShapes(size_t{1} << 20)) {
+    const size_t binaryPeak = ovattr_fuzz::peakBytesOf([&] { fromBinary(blob); });
+    const size_t xmlPeak = ovattr_fuzz::peakBytesOf([&] {
+      try {
+        Attribute::parseXML(xml);
+      } catch (const XmlParseError&) {
+      }
+    });
+    // The bounds docs/formats.md states, the attribute that results included.
+    EXPECT_LE(binaryPeak, 16 * blob.size() + 65536) << xml.substr(0, 80);
+    EXPECT_LE(xmlPeak, 32 * xml.size() + 65536) << xml.substr(0, 80);
+  }
+}
+
+}  // namespace
+}  // namespace libtest

@@ -1,0 +1,336 @@
+// Groups and the builder, checked against a plain model of the rules: a tree of named children
+// kept in vectors, with the path, replacement, unique-name, merge and sort rules written the
+// obvious way. Random operation sequences in both modes must give the model's group after
+// every step, and name lookups must find what the model finds.
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace libtest {
+namespace {
+
+// A child as the rules see it: a leaf attribute, or a group node (leaf invalid).
+struct Node {
+  std::string name;
+  Attribute leaf;
+  bool inherit = true;
+  std::vector<Node> children;
+
+  static Node of(std::string name, const Attribute& value) {
+    Node node{std::move(name), value, true, {}};
+    const GroupAttribute group(value);
+    if (!group.isValid()) return node;
+    node.leaf = Attribute();
+    node.inherit = group.getGroupInherit();
+    for (int64_t i = 0; i < group.getNumberOfChildren(); ++i)
+      node.children.push_back(of(group.getChildName(i), group.getChildByIndex(i)));
+    return node;
+  }
+  bool isGroup() const { return !leaf.isValid(); }
+  Node* find(const std::string& n) {
+    for (Node& child : children)
+      if (child.name == n) return &child;
+    return nullptr;
+  }
+  void put(Node child) {
+    if (Node* existing = find(child.name))
+      *existing = std::move(child);
+    else
+      children.push_back(std::move(child));
+  }
+};
+
+// Does `a` hold exactly what `node` describes?
+::testing::AssertionResult matches(const Node& node, const Attribute& a, const std::string& at) {
+  if (!node.isGroup()) {
+    if (a == node.leaf) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "leaf differs at '" << at << "'";
+  }
+  const GroupAttribute group(a);
+  if (!group.isValid() || group.getGroupInherit() != node.inherit ||
+      group.getNumberOfChildren() != static_cast<int64_t>(node.children.size()))
+    return ::testing::AssertionFailure() << "group differs at '" << at << "'";
+  for (size_t i = 0; i < node.children.size(); ++i) {
+    const auto index = static_cast<int64_t>(i);
+    if (group.getChildName(index) != node.children[i].name)
+      return ::testing::AssertionFailure() << "name " << i << " differs at '" << at << "'";
+    auto child = matches(node.children[i], group.getChildByIndex(index), at + "/" + node.children[i].name);
+    if (!child) return child;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class Model {
+ public:
+  explicit Model(bool strict) : m_strict(strict) {}
+
+  void set(const std::string& name, const Attribute& value, bool inherit, bool unique = false) {
+    set(m_root, name, value, inherit, unique);
+  }
+
+  void del(const std::string& name) {
+    Node* parent = m_strict ? &m_root : walk(m_root, name);
+    if (!parent) return;
+    const std::string last = m_strict ? name : name.substr(name.rfind('.') + 1);
+    auto& c = parent->children;
+    c.erase(std::remove_if(c.begin(), c.end(), [&](const Node& n) { return n.name == last; }),
+            c.end());
+  }
+
+  void update(const GroupAttribute& group) {
+    for (int64_t i = 0; i < group.getNumberOfChildren(); ++i)
+      set(group.getChildName(i), group.getChildByIndex(i), true);
+  }
+
+  // As update, except that a group child merges into a group the builder has at that name.
+  void deepUpdate(const GroupAttribute& group) { deepUpdate(m_root, group); }
+
+  void sort() {
+    std::stable_sort(m_root.children.begin(), m_root.children.end(),
+                     [](const Node& a, const Node& b) { return a.name < b.name; });
+  }
+
+  void setInherit(bool inherit) { m_root.inherit = inherit; }
+  void clear() { m_root = Node{}; }
+  const Node& root() const { return m_root; }
+
+  // getChildByName: the exact name first, then the step up to the first dot, at every level.
+  const Node* lookup(std::string name) const {
+    const Node* node = &m_root;
+    for (;;) {
+      if (const Node* exact = const_cast<Node*>(node)->find(name)) return exact;
+      const size_t dot = name.find('.');
+      if (dot == std::string::npos) return nullptr;
+      node = const_cast<Node*>(node)->find(name.substr(0, dot));
+      if (!node || !node->isGroup()) return nullptr;
+      name.erase(0, dot + 1);
+    }
+  }
+
+ private:
+  bool validName(const std::string& name) const {
+    if (name.empty()) return false;
+    if (m_strict || name.find('.') == std::string::npos) return true;
+    return name.front() != '.' && name.back() != '.' && name.find("..") == std::string::npos;
+  }
+
+  void set(Node& root, const std::string& name, const Attribute& value, bool inherit,
+           bool unique = false) {
+    if (!value.isValid() || !validName(name)) return;
+    Node* parent = &root;
+    std::string last = name;
+    for (size_t dot; !m_strict && (dot = last.find('.')) != std::string::npos;) {
+      const std::string head = last.substr(0, dot);
+      last.erase(0, dot + 1);
+      Node* step = parent->find(head);
+      if (!step || !step->isGroup()) {
+        parent->put(Node{head, Attribute(), inherit, {}});
+        step = parent->find(head);
+      }
+      parent = step;
+    }
+    if (unique && parent->find(last)) {
+      int suffix = 1;
+      while (parent->find(last + std::to_string(suffix))) ++suffix;
+      last += std::to_string(suffix);
+    }
+    parent->put(Node::of(last, value));
+  }
+
+  // The node holding the last step of a path through existing groups, or null.
+  static Node* walk(Node& root, std::string name) {
+    Node* node = &root;
+    for (size_t dot; (dot = name.find('.')) != std::string::npos; name.erase(0, dot + 1)) {
+      node = node->find(name.substr(0, dot));
+      if (!node || !node->isGroup()) return nullptr;
+    }
+    return node;
+  }
+
+  void deepUpdate(Node& into, const GroupAttribute& group) {
+    for (int64_t i = 0; i < group.getNumberOfChildren(); ++i) {
+      const std::string name = group.getChildName(i);
+      const Attribute child = group.getChildByIndex(i);
+      if (child.getType() == kAttrTypeGroup && validName(name)) {
+        Node* parent = m_strict ? &into : walk(into, name);
+        Node* existing =
+            parent ? parent->find(m_strict ? name : name.substr(name.rfind('.') + 1)) : nullptr;
+        if (existing && existing->isGroup()) {
+          deepUpdate(*existing, GroupAttribute(child));
+          continue;
+        }
+      }
+      set(into, name, child, true);
+    }
+  }
+
+  bool m_strict;
+  Node m_root;
+};
+
+std::string randomName(Generator& random, bool allowOdd) {
+  static const char* const steps[] = {"a", "b", "ab", "a1", "a2", "1"};
+  std::string name = steps[random.pick(6)];
+  for (int i = random.pick(3); i > 0; --i) name += std::string(".") + steps[random.pick(6)];
+  if (allowOdd && random.pick(8) == 0) {
+    static const char* const odd[] = {"", ".a", "a.", "a..b", "a.b.", "\xff.b"};
+    name = odd[random.pick(6)];
+  }
+  return name;
+}
+
+Attribute randomValue(Generator& random, bool strict, int depth = 0) {
+  if (depth < 2 && random.pick(3) == 0) {
+    GroupBuilder nested(strict ? GroupBuilder::BuilderModeStrict : GroupBuilder::BuilderModeNormal);
+    for (int i = random.pick(4); i > 0; --i)
+      nested.set(randomName(random, false), randomValue(random, strict, depth + 1));
+    nested.setGroupInherit(random.pick(2));
+    return nested.build();
+  }
+  return random.pick(8) == 0 ? Attribute() : random.any(2);
+}
+
+void runModel(bool strict, uint32_t seed) {
+  Generator random(seed);
+  GroupBuilder builder(strict ? GroupBuilder::BuilderModeStrict : GroupBuilder::BuilderModeNormal);
+  Model model(strict);
+  for (int step = 0; step < 400; ++step) {
+    const std::string name = randomName(random, true);
+    const bool inherit = random.pick(2);
+    const Attribute value = randomValue(random, strict);
+    const int action = random.pick(9);
+    if (action < 3) {
+      builder.set(name, value, inherit);
+      model.set(name, value, inherit);
+    } else if (action == 3) {
+      builder.setWithUniqueName(name, value, inherit);
+      model.set(name, value, inherit, true);
+    } else if (action < 6) {
+      builder.del(name);
+      model.del(name);
+    } else if (action == 6) {
+      const GroupAttribute other(value.getType() == kAttrTypeGroup
+                                     ? value
+                                     : GroupBuilder().set(name, value).build());
+      (inherit ? builder.deepUpdate(other) : builder.update(other));
+      (inherit ? model.deepUpdate(other) : model.update(other));
+    } else if (action == 7) {
+      builder.sort().setGroupInherit(inherit);
+      model.sort();
+      model.setInherit(inherit);
+    } else {
+      const GroupAttribute built = builder.build(inherit ? GroupBuilder::BuildAndFlush
+                                                         : GroupBuilder::BuildAndRetain);
+      ASSERT_TRUE(matches(model.root(), built, "")) << "seed " << seed << " step " << step;
+      for (int i = 0; i < 4; ++i) {
+        const std::string probe = randomName(random, true);
+        const Node* expected = model.lookup(probe);
+        const Attribute found = built.getChildByName(probe);
+        EXPECT_TRUE(expected ? matches(*expected, found, probe) : !found.isValid()) << probe;
+      }
+      if (inherit) model.clear();
+    }
+    ASSERT_TRUE(matches(model.root(), builder.build(GroupBuilder::BuildAndRetain), ""))
+        << "seed " << seed << " step " << step << " action " << action << " '" << name << "'";
+  }
+}
+
+TEST(GroupModel, NormalMode) {
+  for (uint32_t seed = 1; seed <= 12; ++seed) runModel(false, seed);
+}
+
+TEST(GroupModel, StrictMode) {
+  for (uint32_t seed = 1; seed <= 6; ++seed) runModel(true, seed);
+}
+
+TEST(Groups, BuilderEdges) {
+  // Children are shared, never copied; an invalid group view merges nothing.
+  const IntAttribute one(1);
+  GroupBuilder builder;
+  GroupAttribute g = builder.set("x", one).deepUpdate(GroupAttribute()).update(GroupAttribute()).build();
+  EXPECT_EQ(g.getChildByIndex(0)._data(), one._data());
+  EXPECT_EQ(refCount(one), 2u);
+  // A NUL in a name is refused and changes nothing.
+  builder.set("kept", one);
+  for (auto call : {+[](GroupBuilder& b) { b.set(std::string("a\0b", 3), IntAttribute(1)); },
+                    +[](GroupBuilder& b) { b.setWithUniqueName(std::string("\0", 1), IntAttribute(1)); }})
+    EXPECT_THROW(call(builder), std::invalid_argument);
+  EXPECT_EQ(builder.build().getNumberOfChildren(), 1);
+  // Flushing empties the builder and resets inherit; other modes act as the defaults.
+  builder.set("a", one).setGroupInherit(false);
+  EXPECT_EQ(builder.build(static_cast<GroupBuilder::BuilderBuildMode>(7)).getNumberOfChildren(), 1);
+  EXPECT_TRUE(builder.build().getGroupInherit());
+  EXPECT_EQ(GroupBuilder(static_cast<GroupBuilder::BuilderMode>(9)).set("a.b", one).build().getNumberOfChildren(),
+            1);
+  // Unique names after deletions take the smallest free suffix again.
+  GroupBuilder unique;
+  for (int i = 0; i < 5; ++i) unique.setWithUniqueName("n", one);
+  unique.del("n2").setWithUniqueName("n", one);
+  EXPECT_EQ(unique.build().getChildName(4), "n2");
+  // A moved-from builder starts over empty.
+  GroupBuilder moved = std::move(unique);
+  EXPECT_EQ(unique.set("z", one).build().getNumberOfChildren(), 1);  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(moved.getMode(), GroupBuilder::BuilderModeNormal);
+}
+
+TEST(Groups, Lookups) {
+  const GroupAttribute g = GroupBuilder(GroupBuilder::BuilderModeStrict)
+                               .set("z", IntAttribute(1))
+                               .set(std::string("a\1b", 3), IntAttribute(2))
+                               .set("a", GroupBuilder().set("b", IntAttribute(3)).build())
+                               .setGroupInherit(false)
+                               .build();
+  EXPECT_EQ(g.getChildIndex("a"), 2);
+  EXPECT_EQ(g.getChildName(1), std::string("a\1b", 3));
+  EXPECT_EQ(g.getChildByName("a.b"), IntAttribute(3));
+  EXPECT_FALSE(g.getGroupInherit());
+  for (int64_t i : {int64_t{-1}, int64_t{3}, int64_t{1} << 40}) {
+    EXPECT_FALSE(g.getChildByIndex(i).isValid());
+    EXPECT_EQ(g.getChildName(i), "");
+  }
+  EXPECT_EQ(g.getChildIndex("b"), -1);
+  const GroupAttribute invalid;
+  EXPECT_EQ(invalid.getNumberOfChildren() + invalid.getChildIndex("a") + 1, 0);
+  EXPECT_FALSE(invalid.getChildByName("a").isValid() || invalid.getGroupInherit());
+  EXPECT_FALSE(GroupAttribute(IntAttribute(1)).isValid());
+  // Equality and hash see names, order, inherit flag and children.
+  const Attribute variants[] = {
+      GroupBuilder().set("a", IntAttribute(1)).set("b", IntAttribute(2)).build(),
+      GroupBuilder().set("b", IntAttribute(2)).set("a", IntAttribute(1)).build(),
+      GroupBuilder().set("a", IntAttribute(1)).set("c", IntAttribute(2)).build(),
+      GroupBuilder().set("a", IntAttribute(1)).set("b", IntAttribute(3)).build(),
+      GroupBuilder().set("a", IntAttribute(1)).set("b", IntAttribute(2)).setGroupInherit(false).build(),
+      GroupBuilder().set("a", IntAttribute(1)).build(),
+      GroupBuilder().build()};
+  for (const Attribute& a : variants)
+    for (const Attribute& b : variants)
+      EXPECT_EQ(&a == &b, a == b && a.getHash() == b.getHash());
+}
+
+TEST(Groups, TenThousandLevelsOnASmallStack) {
+  constexpr int kDepth = 10000;
+  onSmallStack([] {
+    Attribute deep = IntAttribute(7);
+    for (int i = 0; i < kDepth; ++i) deep = GroupBuilder().set("c", deep).build();
+    std::string path = "c";
+    for (int i = 1; i < kDepth; ++i) path += ".c";
+    EXPECT_EQ(GroupAttribute(deep).getChildByName(path), IntAttribute(7));
+    const Attribute viaXml = Attribute::parseXML(deep.getXML());
+    const Attribute viaBinary = fromBinary(binaryOf(deep));
+    EXPECT_TRUE(deep == viaXml && deep == viaBinary);
+    EXPECT_EQ(deep.getHash(), viaBinary.getHash());
+    EXPECT_EQ(RemoveTimeSamplesIfAllSame(deep)._data(), deep._data());
+    GroupBuilder merged;
+    merged.deepUpdate(GroupAttribute(deep)).deepUpdate(GroupAttribute(viaXml));
+    EXPECT_EQ(merged.build(), deep);
+    GroupBuilder nested;
+    nested.set(path, IntAttribute(7));
+    EXPECT_EQ(nested.build(), deep);
+  });  // and every tree is released on the small stack too
+}
+
+}  // namespace
+}  // namespace libtest

@@ -1,0 +1,172 @@
+"""Groups from Python: GroupAttribute's forms and reads, GroupBuilder's conversions, modes and
+chaining, and the Util and delimiter functions. The library's own rules (paths, unique names,
+merges, sorting, sample clean-up) are pinned by its C++ suites; here, how Python reaches them."""
+
+import sys
+import unittest
+
+import PyOvAttribute as P
+import support as S
+
+ONE, TWO = P.IntAttribute(1), P.StringAttribute("two")
+SHAPE = "Expects a sequence of name/attr tuples or a dict."
+
+
+def names(group):
+    return [name for name, _ in group.childList()]
+
+
+class GroupAttributes(unittest.TestCase):
+    def test_forms(self):
+        rows = [
+            ((), {}, [], True), (([],), {}, [], True), (({},), {}, [], True), (("",), {}, [], True),
+            (([("b", ONE), ("a", TWO)],), {}, ["b", "a"], True),
+            ((({"x": ONE},), {"groupInherit": 0}), None, ["x"], False),
+            (((("a.b", ONE), ("a\x00c", TWO), ("a.b", TWO)), 5), {}, ["a.b", "a"], True),
+            ((), {"children": [("s", S.subclass(P.IntAttribute)(3))], "groupInherit": False},
+             ["s"], False),
+        ]
+        for args, kwargs, children, inherit in rows:
+            if kwargs is None:
+                args, kwargs = args
+            group = P.GroupAttribute(*args, **kwargs)
+            self.assertEqual((names(group), group.getGroupInherit()), (children, inherit), args)
+        self.assertEqual(P.GroupAttribute([("a", ONE), ("a", TWO)]).getChildByName("a"), TWO)
+        for bad in [None, 5, "ab", [["a", ONE]], [("a",)], [("a", ONE, 1)], [(S.text("a"), ONE)],
+                    [("a", 1)], [("a", "s")], [(1, ONE)], {"a": 1}, {1: ONE},
+                    [("a", P.IntAttribute.__new__(P.IntAttribute))]]:
+            with self.assertRaises(TypeError) as raised:
+                P.GroupAttribute(bad)
+            self.assertEqual(str(raised.exception), SHAPE, bad)
+        self.assertRaises(ValueError, P.GroupAttribute, S.subclass(list, __iter__=S._raise)([1]))
+        self.assertRaises(TypeError, P.GroupAttribute, [], "x")
+        group = P.GroupAttribute([("a", ONE)])
+        self.assertRaises(TypeError, group.__init__, None)
+        self.assertRaises(TypeError, group.getNumberOfChildren)  # a failed __init__ empties it
+
+    def test_reads(self):
+        inner = P.GroupAttribute([("b", ONE), ("c.d", TWO)])
+        group = P.GroupAttribute([("a", inner), ("a.b", TWO), ("n", P.NullAttribute())], False)
+        self.assertEqual(group.getNumberOfChildren(), 3)
+        self.assertEqual([group.getChildName(i) for i in (0, 2, 3, -1)], ["a", "n", "", ""])
+        self.assertEqual([type(group.getChildByIndex(i)) for i in (0, 1, 2)],
+                         [P.GroupAttribute, P.StringAttribute, P.NullAttribute])
+        self.assertEqual([group.getChildByIndex(i) for i in (3, -1, 2 ** 62)], [None] * 3)
+        for name, child in (("a.b", TWO), ("a.c.d", TWO), ("a.x", None), ("n", P.NullAttribute()),
+                            ("", None), ("a..b", None)):
+            self.assertEqual(group.getChildByName(name), child, name)
+        self.assertEqual(group.childList()[1], ("a.b", TWO))
+        self.assertFalse(group.getGroupInherit())
+        self.assertRaises(TypeError, group.getChildByName, "a\x00b")
+        self.assertRaises(TypeError, group.getChildByIndex, "0")
+        for receiver in [P.GroupAttribute.__new__(P.GroupAttribute), P.Attribute.__new__(
+                S.subclass(P.GroupAttribute))]:
+            for name in ("getNumberOfChildren", "childList", "getGroupInherit", "getChildName",
+                         "getChildByIndex", "getChildByName"):
+                args = ("bad argument",) if name.startswith("getChild") else ()
+                with self.assertRaises(TypeError) as raised:
+                    getattr(P.GroupAttribute, name)(receiver, *args)
+                self.assertEqual(str(raised.exception), "Invalid attr")
+
+
+class Builders(unittest.TestCase):
+    def test_values_set_become_attributes(self):
+        builder = P.GroupBuilder(P.GroupBuilderModeStrict)
+        rows = [("attr", ONE, ONE), ("int", 7, P.IntAttribute(7)), ("bool", True, P.IntAttribute(1)),
+                ("float", 0.1, P.FloatAttribute(0.1)), ("big float", 1e39, P.FloatAttribute(1e39)),
+                ("str", "a\x00b", P.StringAttribute("a")),
+                ("subclass", S.subclass(int)(3), P.IntAttribute(3))]
+        for name, value, expected in rows:
+            self.assertIs(builder.set(name, value), builder)
+        group = builder.build()
+        for name, value, expected in rows:
+            self.assertEqual(group.getChildByName(name), expected, name)
+            self.assertIs(type(group.getChildByName(name)), type(expected))
+        for bad in (S.long_int(1) if not S.PY3 else None, S.text("s"), None, [1], 1j,
+                    P.IntAttribute.__new__(P.IntAttribute)):
+            with self.assertRaises(TypeError) as raised:
+                builder.set("x", bad)
+            self.assertEqual(str(raised.exception),
+                             "Requires a string and an attr, int, float or string")
+        with self.assertRaises(OverflowError) as raised:
+            builder.setWithUniqueName("x", 2 ** 40)
+        self.assertEqual(str(raised.exception),
+                         "value 1099511627776 is outside the 32-bit integer range")
+        for bad in (("x\x00y", 1), (1, 1), ("x",), ("x", 1, 1, 1), ("x", 1, "inherit")):
+            self.assertRaises(TypeError, builder.set, *bad)
+        self.assertEqual(builder.build().getNumberOfChildren(), 0)  # nothing was set
+
+    def test_methods_and_modes(self):
+        refs = sys.getrefcount
+        for mode, path in ((P.GroupBuilderModeNormal, ["a"]), (P.GroupBuilderModeStrict, ["a.b"]),
+                           (7, ["a"])):
+            builder = P.GroupBuilder(mode, bogus=1)
+            before = refs(builder)
+            chained = builder.set("a.b", 1, 0).setWithUniqueName("c", 2.5).setWithUniqueName(
+                "c", "x").delete("nothing").reserve(2 ** 62).setGroupInherit(0).sort()
+            self.assertIs(chained, builder)
+            del chained
+            self.assertEqual(refs(builder), before)
+            retained = builder.build(P.GroupBuilderBuildAndRetain)
+            self.assertEqual(names(retained), sorted(path + ["c", "c1"]))
+            self.assertFalse(retained.getGroupInherit())
+            if mode != P.GroupBuilderModeStrict:
+                self.assertFalse(retained.getChildByName("a").getGroupInherit())
+            builder.update(P.GroupAttribute([("u", ONE)])).deepUpdate(retained).delete("c1")
+            flushed = builder.build(5)  # any mode but retain flushes
+            self.assertEqual(names(flushed), sorted(path + ["c"]) + ["u"])
+            self.assertEqual((names(builder.build()), builder.build().getGroupInherit()), ([], True))
+        builder = P.GroupBuilder()
+        for merge in (builder.update, builder.deepUpdate):
+            for bad in (5, None, "x"):
+                with self.assertRaises(TypeError) as raised:
+                    merge(bad)
+                self.assertEqual(str(raised.exception), "Requires a string and an attr")
+            merge(ONE)  # an attribute that is not a group merges nothing
+        self.assertEqual(builder.build().getNumberOfChildren(), 0)
+        P.GroupBuilder().set("left", 1)  # a builder that dies leaves nothing to the next one
+        self.assertEqual(P.GroupBuilder(1).build().getNumberOfChildren(), 0)
+        empty = P.GroupBuilder.__new__(P.GroupBuilder)
+        for name in ("set", "delete", "build", "sort", "reserve", "update", "setGroupInherit"):
+            with self.assertRaises(TypeError) as raised:
+                getattr(empty, name)(*(["bad"] if name not in ("build", "sort") else []))
+            self.assertEqual(str(raised.exception), "GroupBuilder is not initialised")
+
+
+class UtilAndDelimiters(unittest.TestCase):
+    def test_util(self):
+        sampled = P.FloatAttribute({0.0: [1.0], 1.0: [1.0], 2.0: [3.0]})
+        times = P.StringAttribute({0.5: ["t"], 3.0: ["t"]})
+        self.assertEqual(P.Util.ResampleAttrWithInterp(sampled, times),
+                         P.FloatAttribute({0.5: [1.0], 3.0: [3.0]}))
+        self.assertEqual(P.Util.RemoveTimeSamplesUnneededForShutter(sampled, 2, 1.5),
+                         P.FloatAttribute({1.0: [1.0], 2.0: [3.0]}))
+        same = P.IntAttribute({0.0: [4], 1.0: [4]})
+        self.assertEqual(P.Util.RemoveTimeSamplesIfAllSame(same), P.IntAttribute(4))
+        self.assertIs(type(P.Util.RemoveTimeSamplesIfAllSame(P.GroupAttribute([("s", same)]))),
+                      P.GroupAttribute)
+        for fn, args in ((P.Util.RemoveTimeSamplesIfAllSame, []),
+                         (P.Util.RemoveTimeSamplesUnneededForShutter, [0, 1]),
+                         (P.Util.ResampleAttrWithInterp, [P.GroupAttribute()])):
+            for first in (5, None, P.IntAttribute.__new__(P.IntAttribute)):
+                with self.assertRaises(TypeError) as raised:
+                    fn(first, *args)
+                self.assertEqual(str(raised.exception), "First argument must be a valid Attribute")
+        for second in (5, P.GroupAttribute(), P.NullAttribute()):
+            with self.assertRaises(TypeError) as raised:
+                P.Util.ResampleAttrWithInterp(sampled, second)
+            self.assertEqual(str(raised.exception), "Second argument must be a valid DataAttribute")
+        self.assertRaises(TypeError, P.Util.RemoveTimeSamplesUnneededForShutter, sampled, "a", 1)
+
+    def test_delimiters(self):
+        for plain, encoded in (("", ""), ("a.b/c%d", "a%2Eb%2Fc%25d"), ("\xff%2e", "\xff%252e")):
+            self.assertEqual(P.DelimiterEncode(plain), encoded)
+            self.assertEqual(P.DelimiterDecode(encoded), plain)
+        self.assertEqual(P.DelimiterDecode("%2e%2f%41%"), "./%41%")
+        for fn in (P.DelimiterEncode, P.DelimiterDecode):
+            self.assertRaises(TypeError, fn, "a\x00b")
+            self.assertRaises(TypeError, fn)
+
+
+if __name__ == "__main__":
+    unittest.main()

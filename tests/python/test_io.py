@@ -1,0 +1,219 @@
+"""Values leaving and entering Python: XML and binary forms, hashing and comparison, the Python
+text of writePython and readPython, copies and pickles."""
+
+import copy
+import os
+import pickle
+import struct
+import subprocess
+import sys
+import unittest
+
+import OvAttribute
+import PyOvAttribute as P
+import support as S
+from support import INF, NAN
+
+try:
+    import cPickle
+except ImportError:
+    cPickle = pickle
+
+
+def sample_values():
+    inner = P.GroupAttribute([("d", P.DoubleAttribute({-1.0: [NAN, 1e300], 2.5: [-0.0, 5]}, 2))],
+                             False)
+    return [
+        P.IntAttribute([1, 2, 3, 4, 5, 6], 3), P.IntAttribute({0.0: [1], 1.0: [-2]}, 0),
+        P.FloatAttribute({0.0: [1.5, NAN], 0.25: [INF, 3]}, 2), P.DoubleAttribute([]),
+        P.StringAttribute({0.0: ["a b", "\xff\n"], 1.0: ["", "c"]}, -1), P.NullAttribute(),
+        P.GroupAttribute(), P.GroupAttribute([("x.y", inner), ("g", P.GroupAttribute([("i", inner)]))]),
+        # No samples at all: only a parser makes one.
+        P.Attribute.parseBinary(b"OVAB" + struct.pack("<I", 1) + b"\x01\x00" +
+                                struct.pack("<QQQ", 1, 1, 0) + b"\0\0"),
+    ]
+
+
+class Forms(unittest.TestCase):
+    def test_round_trips_and_refusals(self):
+        for value in sample_values() + [S.subclass(P.IntAttribute)([7])]:
+            xml, blob = value.getXML(), value.getBinary()
+            self.assertEqual((type(xml), type(blob)), (str, bytearray))
+            for parsed in (P.Attribute.parseXML(xml), P.Attribute.parseBinary(blob),
+                           P.Attribute.parseBinary(bytes(blob))):
+                self.assertEqual((parsed.getHash(), parsed.getXML()), (value.getHash(), xml))
+                self.assertIn(type(parsed), (type(value), P.IntAttribute))
+        refused = [(P.Attribute.parseXML, "<attr", ValueError,
+                    "Given string is not valid OvAttribute XML"),
+                   (P.Attribute.parseXML, "a\x00b", TypeError, ""),
+                   (P.Attribute.parseBinary, bytearray(), TypeError,
+                    "binary representation does not parse to a valid OvAttribute"),
+                   (P.Attribute.parseBinary, b"OVAB\x01\0\0\0\x09\0", TypeError,
+                    "binary representation does not parse to a valid OvAttribute")]
+        refused += [(P.Attribute.parseBinary, bad, TypeError,
+                     "parseBinary argument must be a PyByteArray or PyString.")
+                    for bad in (S.text("OVAB"), [1], memoryview(b"OVAB"), None)]
+        for fn, argument, error, message in refused:
+            with self.assertRaises(error) as raised:
+                fn(argument)
+            self.assertIn(message, str(raised.exception))
+        for empty in S.empty_objects()[:8]:
+            for method, message in ((P.Attribute.getXML, "Invalid attr"),
+                                    (P.Attribute.getHash, "Invalid attr"),
+                                    (P.Attribute.getHash64, "Invalid attr"),
+                                    (P.Attribute.getBinary,
+                                     "could not getBinary representation of OvAttribute")):
+                with self.assertRaises(TypeError) as raised:
+                    method(empty)
+                self.assertEqual(str(raised.exception), message)
+
+    def test_hash_and_comparison(self):
+        values = sample_values()
+        words = [v.getHash64() for v in values]
+        self.assertEqual(len(set(words)), len(values))
+        for value, word in zip(values, words):
+            text = value.getHash()
+            self.assertEqual((len(text), int(text[:16], 16)), (32, word))
+            low = word & 0xffffffff
+            low = low - (1 << 32) if low >= 1 << 31 else low
+            self.assertEqual(hash(value), -2 if low == -1 else low)
+        for a, b in zip(values, values[1:]):
+            self.assertEqual(a < b, a.getHash64() < b.getHash64())
+            self.assertEqual(a == b, False)
+        same = S.subclass(P.IntAttribute)([1, 2, 3, 4, 5, 6], 3)
+        self.assertTrue(values[0] == same and not values[0] != same)
+        self.assertEqual({values[0]: "x"}[same], "x")
+        self.assertNotEqual(P.IntAttribute(1), P.FloatAttribute(1.0))
+        self.assertNotEqual(P.IntAttribute(1), 1)
+        self.assertNotEqual(P.NullAttribute(), S.ClassLiar(P.NullAttribute))
+        self.assertTrue(max(words) >= 1 << 63 or max(words) < 1 << 63)
+
+
+class PythonText(unittest.TestCase):
+    class File(object):
+        def __init__(self):
+            self.writes = []
+
+        def write(self, text):
+            self.writes.append(text)
+
+    def text_of(self, value):
+        out = self.File()
+        self.assertIsNone(value.writePython(out))
+        return out.writes
+
+    def test_write_and_read_back(self):
+        self.assertEqual(self.text_of(P.IntAttribute({0.0: [1, 2], 0.5: [3, 4]}, 2)),
+                         ["OvAttribute.IntAttribute(%r, 2)" % P.IntAttribute(
+                             {0.0: [1, 2], 0.5: [3, 4]}, 2).getSamples()])
+        self.assertEqual(self.text_of(S.subclass(P.FloatAttribute)(0.5)),
+                         ["OvAttribute.SubFloatAttribute({0.0: [0.5]}, 1)"])
+        self.assertEqual("".join(self.text_of(P.GroupAttribute())),
+                         "OvAttribute.GroupAttribute([], True)")
+        self.assertEqual("".join(self.text_of(P.GroupAttribute([("a'", P.IntAttribute(1))], 0))),
+                         "OvAttribute.GroupAttribute([(\"a'\", OvAttribute.IntAttribute("
+                         "{0.0: [1]}, 1)), ], False)")
+        # Strings holding a line end do not read back (the text is not valid Python).
+        for value in sample_values()[:4] + sample_values()[6:8]:
+            text = "".join(self.text_of(value))
+            self.assertEqual(OvAttribute.readPython(text), value, text)
+        out = self.File()
+        self.assertRaises(AttributeError, P.NullAttribute().writePython, out)
+        self.assertEqual(out.writes, [])
+        group = P.GroupAttribute([("a", P.IntAttribute(1)), ("n", P.NullAttribute())])
+        self.assertRaises(AttributeError, group.writePython, out)
+        self.assertEqual(out.writes[-1], "('n', ")
+        self.assertRaises(AttributeError, P.IntAttribute(1).writePython, 5)
+        self.assertRaises(ValueError, P.IntAttribute(1).writePython,
+                          S.subclass(object, write=S._raise)())
+
+    def test_read_python_runs_nothing(self):
+        payload = "'+str(__import__('os').environ.__setitem__('OVATTR_RAN', '1'))+'"
+        refused = [
+            ("".join(self.text_of(P.StringAttribute([payload]))), "BinOp where a literal belongs"),
+            ("__import__('os').system('true')", "where an OvAttribute call belongs"),
+            ("OvAttribute.IntAttribute(x, 1)", "Name where a literal belongs"),
+            ("OvAttribute.IntAttribute({0.0: [1]}, tupleSize=1)", "keyword or star"),
+            ("OvAttribute.IntAttribute(*[{0.0: [1]}, 1])", "keyword or star"),
+            ("OvAttribute.Util({0.0: [1]}, 1)", "OvAttribute.Util with 2 arguments"),
+            ("OvAttribute.IntAttribute({0.0: [1j]}, 1)", "a literal of type complex"),
+            ("OvAttribute.IntAttribute({0.0: [-'a']}, 1)", "a sign before something"),
+            ("OvAttribute.IntAttribute([1], 1)", "takes a dictionary of samples"),
+            ("OvAttribute.IntAttribute({0.0: ['a']}, 1)", "TypeError: Requires an int"),
+            ("OvAttribute.IntAttribute({0.0: [1099511627776]}, 1)", "OverflowError"),
+            ("OvAttribute.GroupAttribute([('a', 1)], True)", "where an OvAttribute call"),
+            ("OvAttribute.GroupAttribute([('a',)], True)", "not a (name, attribute) pair"),
+            ("OvAttribute.GroupAttribute([], 1)", "not True or False"),
+            ("OvAttribute.GroupAttribute([(1, OvAttribute.GroupAttribute([], True))], True)",
+             "child name that is not a string"),
+            ("OvAttribute.GroupAttribute([" * 400 + "]" * 400, "not attribute text"),
+            ("OvAttribute.IntAttribute(", "SyntaxError"), ("lambda: 1", "Lambda where"),
+        ]
+        for text, message in refused:
+            with self.assertRaises(ValueError) as raised:
+                OvAttribute.readPython(text)
+            self.assertIn(message, str(raised.exception), text[:60])
+        self.assertRaises(ValueError, OvAttribute.readPython, 5)
+        self.assertNotIn("OVATTR_RAN", os.environ)
+
+
+COPIERS = [("copy", copy.copy), ("deepcopy", copy.deepcopy)] + [
+    ("%s %d" % (module.__name__, protocol),
+     lambda value, module=module, protocol=protocol: module.loads(module.dumps(value, protocol)))
+    for module in (pickle, cPickle) for protocol in (0, 1, 2)]
+
+
+class Copies(unittest.TestCase):
+    def test_values_builders_and_vectors(self):
+        builder = P.GroupBuilder(P.GroupBuilderModeStrict).set("a.b", 1).setGroupInherit(False)
+        vector = P.StringAttribute(["a", "b", "c"]).getData()[1:]
+        for name, copier in COPIERS:
+            for value in sample_values():
+                duplicate = copier(value)
+                self.assertEqual((type(duplicate), duplicate.getXML()), (type(value),
+                                                                           value.getXML()))
+            nested = copier({"k": [sample_values()[0]]})
+            self.assertEqual(nested["k"][0], sample_values()[0])
+            twin = copier(builder).set("c", 2)  # independent of the original
+            self.assertEqual(names(builder.build(1)), ["a.b"])
+            self.assertEqual((names(twin.build(1)), twin.build().getGroupInherit()),
+                             (["a.b", "c"], False))
+            self.assertEqual((type(copier(vector)), list(copier(vector))), (P.ConstVector,
+                                                                            ["b", "c"]))
+
+    def test_refusals_and_damage(self):
+        for obj, message in [(S.subclass(P.IntAttribute)(1), "Python subclasses"),
+                             (S.subclass(P.GroupBuilder)(), "Python subclasses"),
+                             (S.subclass(P.GroupAttribute, __getattr__=S.missing)(), "subclasses"),
+                             (P.IntAttribute.__new__(P.IntAttribute), "holds no value"),
+                             (P.GroupBuilder.__new__(P.GroupBuilder), "not initialised")]:
+            for name, copier in COPIERS:
+                with self.assertRaises(TypeError) as raised:
+                    copier(obj)
+                self.assertIn(message, str(raised.exception), name)
+        own = S.subclass(P.IntAttribute, __reduce__=lambda self: (P.IntAttribute, ([9],)))
+        self.assertEqual(copy.copy(own([1])), P.IntAttribute([9]))
+        blob = cPickle.dumps(P.FloatAttribute({0.0: [1.0, 2.0], 1.0: [3.0, 4.0]}), 2)
+        start = blob.index(b"OVAB")
+        for damaged in (blob[:start + 20] + blob[start + 21:], blob.replace(b"OVAB", b"OVAC"),
+                        blob[:start + 30] + b"\x7f" + blob[start + 31:]):
+            self.assertRaises(Exception, cPickle.loads, damaged)
+        for kind in (P.Attribute, P.IntAttribute, P.GroupBuilder, P.ConstVector):
+            self.assertNotIn("__reduce_ex__", vars(kind))
+
+    def test_pickles_load_in_a_fresh_process(self):
+        script = ("import pickle, sys\n"
+                  "data = sys.stdin.buffer.read() if sys.version_info[0] > 2 else sys.stdin.read()\n"
+                  "print([v.getHash() for v in pickle.loads(data)])\n")
+        child = subprocess.Popen([sys.executable, "-c", script], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE)
+        out = child.communicate(cPickle.dumps(sample_values(), 2))[0]
+        self.assertEqual(out.decode().strip(), repr([v.getHash() for v in sample_values()]))
+
+
+def names(group):
+    return [name for name, _ in group.childList()]
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,238 @@
+"""Data attributes from Python: the construction forms of the four kinds, the reads, the shape
+queries, and ConstVector checked against a plain list as its model."""
+
+import struct
+import unittest
+
+import PyOvAttribute as P
+import support as S
+from support import INF, NAN
+
+INT, FLOAT, DOUBLE, STRING = P.IntAttribute, P.FloatAttribute, P.DoubleAttribute, P.StringAttribute
+
+
+def f32(value):
+    return struct.unpack("f", struct.pack("f", value))[0]
+
+
+def shape(attribute):
+    """What an attribute holds, comparable with NaN in it: repr of its sorted samples and its
+    tuple size."""
+    return repr(sorted((t, list(v)) for t, v in attribute.getSamples().items())), \
+        attribute.getTupleSize()
+
+
+def holds(samples, tuple_size=1):
+    return repr(sorted(samples.items())), tuple_size
+
+
+NO_FORM = {INT: "Requires an int, dict or sequence", FLOAT: "Requires an float, dict or sequence",
+           DOUBLE: "Requires an float, dict or sequence", STRING: "Requires a string, dict or sequence"}
+
+# (kind, positional arguments, keyword arguments, what it holds or (exception, message))
+CONSTRUCTION = [
+    (INT, (5,), {}, holds({0.0: [5]})), (INT, (5, 3), {}, holds({0.0: [5]})),
+    (INT, (True,), {}, holds({0.0: [1]})), (INT, (2.9,), {}, holds({0.0: [2]})),
+    (INT, ([-2.9, 2 ** 31 - 1, -2 ** 31],), {}, holds({0.0: [-2, 2 ** 31 - 1, -2 ** 31]})),
+    (INT, ([1, 2, 3, 4, 5], 2), {}, holds({0.0: [1, 2, 3, 4, 5]}, 2)),
+    (INT, (), {"attrdata": (1, 2), "tupleSize": -3}, holds({0.0: [1, 2]}, -3)),
+    (INT, (range(4), 0), {}, holds({0.0: [0, 1, 2, 3]}, 0)),
+    (INT, (S.Lying(3, 3, 7),), {}, holds({0.0: [7, 7, 7]})),
+    (INT, (2 ** 31,), {}, (OverflowError, "value 2147483648 is outside the 32-bit integer range")),
+    (INT, ([1, -2 ** 31 - 1],), {}, (OverflowError, "outside the 32-bit integer range")),
+    (INT, ([1, 2 ** 70],), {}, (OverflowError, "")),
+    (INT, (NAN,), {}, (ValueError, "")), (INT, (INF,), {}, (OverflowError, "")),
+    (INT, ("12",), {}, (TypeError, NO_FORM[INT])), (INT, ([1, "2"],), {}, (TypeError, NO_FORM[INT])),
+    (INT, ([[1, 2]],), {}, (TypeError, NO_FORM[INT])), (INT, (None,), {}, (TypeError, NO_FORM[INT])),
+    (INT, ([1, S.Raising()],), {}, (ValueError, "hostile")), (INT, (S.Raising(),), {}, (ValueError, "hostile")),
+    (INT, (S.Huge(),), {}, (OverflowError, "")), (INT, (1j,), {}, (TypeError, "")),
+    (FLOAT, (0.1,), {}, holds({0.0: [f32(0.1)]})),
+    (FLOAT, ([1e39, -1e39, 3.4028235e38, 1e-46, 7],), {},
+     holds({0.0: [INF, -INF, f32(3.4028235e38), 0.0, 7.0]})),
+    (FLOAT, ({0.1: [1.5], -1: [2]},), {}, holds({f32(0.1): [1.5], -1.0: [2.0]})),
+    (FLOAT, (S.WrongResult(),), {}, (TypeError, "")), (FLOAT, ("1.5",), {}, (TypeError, NO_FORM[FLOAT])),
+    (DOUBLE, (0.1,), {}, holds({0.0: [0.1]})), (DOUBLE, ([NAN, -0.0, 1e300],), {}, holds({0.0: [NAN, -0.0, 1e300]})),
+    (DOUBLE, ([],), {}, holds({0.0: []})), (DOUBLE, (S.text("x"),), {}, (TypeError, NO_FORM[DOUBLE])),
+    (STRING, ("abc",), {}, holds({0.0: ["abc"]})), (STRING, ("a\x00b",), {}, holds({0.0: ["a"]})),
+    (STRING, (["a", "", "\xff"], 3), {}, holds({0.0: ["a", "", "\xff"]}, 3)),
+    (STRING, ({0.0: ("a", "b"), 0.5: ["c", "d"]},), {}, holds({0.0: ["a", "b"], 0.5: ["c", "d"]})),
+    (STRING, (S.text("abc"),), {}, (TypeError, NO_FORM[STRING])), (STRING, ([1],), {}, (TypeError, NO_FORM[STRING])),
+    # The dictionary form: keys round to 32-bit times, keys of one time join in iteration order.
+    (INT, ({0: [1], 0.5: [2]},), {}, holds({0.0: [1], 0.5: [2]})),
+    (INT, ({1: [1, 2], 1.00000001: [3, 4], 0: [5, 6, 7, 8]},), {},
+     holds({0.0: [5, 6, 7, 8], 1.0: [1, 2, 3, 4] if list({1: 0, 1.00000001: 0})[0] == 1
+            else [3, 4, 1, 2]})),
+    (INT, ({0: [], 1: []},), {}, holds({0.0: [], 1.0: []})),
+    (INT, ({},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: [1], 1: [1, 2]},), {}, (TypeError, NO_FORM[INT])),
+    (INT, ({"a": [1]},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: "ab"},), {}, (TypeError, NO_FORM[INT])),
+    (INT, ({0: 5},), {}, (TypeError, NO_FORM[INT])), (INT, ({NAN: [1]},), {}, (ValueError, "sample time cannot be NaN")),
+    (INT, ({S.Raising(): [1]},), {}, (ValueError, "hostile")), (INT, ({0: [S.Raising()]},), {}, (ValueError, "hostile")),
+    (DOUBLE, (S.subclass(dict)({0.0: [1.5]}),), {}, holds({0.0: [1.5]})),
+    # Input changed by its own items while it is read.
+    (INT, (S.VALUES[[l for l, _ in S.VALUES].index("emptying list")][1](),), {},
+     (RuntimeError, "sequence changed size during conversion")),
+    (FLOAT, (S.VALUES[[l for l, _ in S.VALUES].index("dict emptied by a key")][1](),), {},
+     (RuntimeError, "dictionary changed size during iteration")),
+    (INT, (1, 2, 3), {}, (TypeError, "")), (INT, ([1],), {"bogus": 1}, (TypeError, "")),
+]
+
+
+class Construction(unittest.TestCase):
+    def test_forms(self):
+        for kind, args, kwargs, expected in CONSTRUCTION:
+            label = "%s%r %r" % (kind.__name__, args, kwargs)
+            if isinstance(expected[0], type) and issubclass(expected[0], Exception):
+                with self.assertRaises(expected[0]) as raised:
+                    kind(*args, **kwargs)
+                self.assertIn(expected[1], str(raised.exception), label)
+            else:
+                made = kind(*args, **kwargs)
+                self.assertEqual(shape(made), expected, label)
+                self.assertEqual(S.subclass(kind)(*args, **kwargs), made, label)
+
+    def test_abstract_types_and_second_initialisers(self):
+        for kind, message in ((P.Attribute, "Cannot construct abstract Attribute directly."),
+                              (P.DataAttribute, "Cannot construct abstract DataAttribute directly.")):
+            self.assertRaises(TypeError, kind)
+            try:
+                kind(1, x=2)
+            except TypeError as error:
+                self.assertEqual(str(error), message)
+        value = INT([1, 2])
+        value.__init__({0.0: [7]})  # a second __init__ gives the object a new value
+        self.assertEqual(shape(value), holds({0.0: [7]}))
+        self.assertRaises(TypeError, value.__init__, "x")  # a failed one leaves it without
+        self.assertRaises(TypeError, value.getData)
+        self.assertEqual(P.NullAttribute(5, a=1), P.NullAttribute())
+
+
+class Reads(unittest.TestCase):
+    def test_samples_and_values(self):
+        value = DOUBLE({-1.0: [1.0, 2.0], 0.5: [3.0, 4.0], 2.0: [5.0, 6.0]}, 2)
+        self.assertEqual(list(value.getData()), [3.0, 4.0])
+        self.assertEqual(sorted(value.getSamples()), [-1.0, 0.5, 2.0])
+        for time, nearest in ((-0.25, [1.0, 2.0]), (-0.24, [3.0, 4.0]), (1.25, [3.0, 4.0]),
+                              (1, [3.0, 4.0]), (99, [5.0, 6.0]), (NAN, [1.0, 2.0])):
+            self.assertEqual(list(value.getNearestSample(time)), nearest, time)
+        self.assertEqual(value.getValue(), 3.0)
+        self.assertEqual(list(FLOAT({0.1: [1]}).getSamples()), [0.10000000149011612])
+        self.assertRaises(TypeError, value.getNearestSample)
+        self.assertRaises(TypeError, value.getNearestSample, "x")
+
+    def test_get_value(self):
+        for kind, made, default, converted in ((INT, INT([]), 2.7, 2), (FLOAT, FLOAT([]), 3, 3.0),
+                                               (STRING, STRING([]), "a\x00b", "a")):
+            self.assertEqual(made.getValue(default, 0), converted)
+            self.assertEqual(made.getValue(defaultValue=default, throwOnError=False), converted)
+            with self.assertRaises(RuntimeError) as raised:
+                made.getValue()
+            self.assertEqual(str(raised.exception), "getValue: the attribute has no value")
+            for bad in (None, S.text("x"), "x" if kind is not STRING else 1):
+                with self.assertRaises(TypeError) as raised:
+                    made.getValue(bad)
+                self.assertEqual(str(raised.exception), "Invalid type provided for default value.")
+        self.assertEqual([STRING("s").getValue(), INT(9).getValue(1)], ["s", 9])
+        self.assertRaises(TypeError, INT(1).getValue, 1, 0, 2)
+        self.assertRaises(TypeError, INT(1).getValue, bogus=1)
+
+    def test_receivers_of_the_wrong_kind(self):
+        for name in ("getData", "getSamples", "getNearestSample", "getValue"):
+            for receiver in [INT.__new__(INT), S.subclass(INT).__new__(S.subclass(INT)),
+                             P.Attribute.__new__(INT)]:
+                # Tested before any argument is parsed: a bad one changes nothing.
+                args = ("bad argument",) if name in ("getNearestSample", "getValue") else ()
+                with self.assertRaises(TypeError) as raised:
+                    getattr(INT, name)(receiver, *args)
+                self.assertEqual(str(raised.exception), "Underyling Attribute is invalid.")
+
+
+class Queries(unittest.TestCase):
+    def test_shape_and_times(self):
+        value = INT({0.25: [1, 2, 3, 4, 5], -1.0: [6, 7, 8, 9, 0]}, 2)
+        self.assertEqual([value.getTupleSize(), value.getNumberOfValues(), value.getNumberOfTuples(),
+                          value.getNumberOfTimeSamples()], [2, 5, 2, 2])
+        self.assertEqual([INT([1, 2], 0).getNumberOfTuples(), INT([1, 2], -1).getNumberOfTuples()],
+                         [0, 0])
+        self.assertEqual(value.getSampleTimes(), (-1.0, 0.25))
+        self.assertEqual([value.getSampleTime(i) for i in (0, 1, 2, -1, 2 ** 62)],
+                         [-1.0, 0.25, 0.0, 0.0, 0.0])
+        for time, bounds in ((-5, (-1.0, -1.0)), (0, (-1.0, 0.25)), (0.25, (0.25, 0.25)),
+                             (9, (0.25, 0.25)), (NAN, (None, None))):
+            self.assertEqual(value.getBoundingSampleTimes(time), bounds, time)
+        self.assertEqual(INT({0.0: []}).getBoundingSampleTimes(0), (0.0, 0.0))
+        for receiver in [k.__new__(k) for k in (P.DataAttribute, INT, STRING, S.subclass(FLOAT))]:
+            for name in DATA_METHODS:
+                args = ("bad argument",) if name in ("getSampleTime",
+                                                     "getBoundingSampleTimes") else ()
+                with self.assertRaises(TypeError) as raised:
+                    getattr(P.DataAttribute, name)(receiver, *args)
+                self.assertEqual(str(raised.exception), "Invalid attr")
+
+
+DATA_METHODS = ["getTupleSize", "getNumberOfValues", "getNumberOfTuples", "getSampleTimes",
+                  "getNumberOfTimeSamples", "getSampleTime", "getBoundingSampleTimes"]
+
+
+class Vectors(unittest.TestCase):
+    """Every ConstVector operation against the same operation on a list of the values."""
+
+    def models(self):
+        return [(INT([4, -1, 7, 7, 0]).getData(), [4, -1, 7, 7, 0]),
+                (FLOAT([0.5, -0.0, 1e-45, INF]).getData(), [0.5, -0.0, f32(1e-45), INF]),
+                (DOUBLE([0.1, 1e16, 2.5]).getData()[1:], [1e16, 2.5]),
+                (STRING(["a", "it's", "\xff", ""]).getData(), ["a", "it's", "\xff", ""]),
+                (INT([]).getData(), [])]
+
+    def test_as_a_list(self):
+        for vector, model in self.models():
+            n = len(model)
+            # The text of a list of the values; strings quoted as they are, not escaped.
+            text = "[%s]" % ", ".join("'%s'" % x for x in model) if model and \
+                isinstance(model[0], str) else repr(model)
+            self.assertEqual((len(vector), list(vector), repr(vector), str(vector)),
+                             (n, model, text, text))
+            for i in range(-n - 2, n + 2):
+                if -n <= i < n:
+                    self.assertEqual(repr(vector[i]), repr(model[i]))
+                else:
+                    with self.assertRaises(IndexError) as raised:
+                        vector[i]
+                    self.assertEqual(str(raised.exception), "index out of range")
+                for j in range(-n - 2, n + 2):
+                    self.assertEqual(list(vector[i:j]), model[i:j], (i, j))
+                    self.assertEqual(list(vector[i:][:j]), model[i:][:j], (i, j))
+            for x in model + [99, "zz", None, 1.0]:
+                self.assertEqual(vector.count(x), model.count(x))
+                self.assertEqual(x in vector, x in model)
+                if x in model:
+                    self.assertEqual(vector.index(x), model.index(x))
+                else:
+                    with self.assertRaises(ValueError) as raised:
+                        vector.index(x)
+                    self.assertEqual(str(raised.exception), "%r is not in list" % (x,))
+            for other in (model, tuple(model), model[:-1], model + [0], [9] + model[1:], []):
+                for op in ("==", "!=", "<", "<=", ">", ">="):
+                    expected = eval("model %s list(other)" % op)
+                    self.assertEqual(eval("vector %s other" % op), expected, (model, op, other))
+            self.assertRaises(TypeError, hash, vector)
+        self.assertEqual(INT([1, 2]).getData(), FLOAT([1, 2]).getData())
+        self.assertTrue(INT([1, 2]).getData() < INT([1, 3]).getData())
+        self.assertNotEqual(FLOAT([NAN]).getData(), [1.0])
+        self.assertEqual(FLOAT([NAN]).getData(), FLOAT([NAN]).getData())
+        self.assertTrue(INT([1]).getData() != object())
+
+    def test_back_to_attributes_and_lifetime(self):
+        whole = INT([1, 2, 3])
+        self.assertEqual(whole.getData().toOvAttr(), whole)
+        self.assertEqual(INT([1, 2, 3, 4], 2).getData().toOvAttr(), INT([1, 2, 3, 4]))
+        self.assertEqual(STRING(["a", "b", "c"]).getData()[1:].toOvAttr(), STRING(["b", "c"]))
+        self.assertEqual(INT({0.5: [1]}).getData().toOvAttr(), INT([1]))  # one sample at 0
+        self.assertIs(type(DOUBLE([1.0]).getData().toOvAttr()), DOUBLE)
+        self.assertEqual(INT([]).getData().toOvAttr(), INT([]))
+        vector = STRING(["kept"] * 3).getData()[1:]
+        self.assertEqual(list(vector), ["kept", "kept"])  # the attribute object is gone
+        self.assertRaises(TypeError, vector.__init__)
+
+
+if __name__ == "__main__":
+    unittest.main()
