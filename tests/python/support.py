@@ -30,6 +30,10 @@ NAN, INF = float("nan"), float("inf")
 UNDER_A_TOOL = "asan" in os.environ.get("LD_PRELOAD", "") or \
     "tsan" in os.environ.get("LD_PRELOAD", "") or "OVATTR_UNDER_VALGRIND" in os.environ
 
+TRACE = open(os.environ["OVATTR_HOSTILE_TRACE"], "w") if "OVATTR_HOSTILE_TRACE" in os.environ \
+    else None
+LEAK_ROUNDS = int(os.environ.get("OVATTR_LEAK_ROUNDS", "300"))
+
 _pending = ctypes.pythonapi.PyErr_Occurred
 _pending.restype, _pending.argtypes = ctypes.c_void_p, []
 
@@ -97,6 +101,9 @@ class Calls(object):
         """Calls fn(*args, **kwargs); returns its exception or None."""
         self.count += 1
         self.result = None
+        if TRACE:  # the last line names the call that crashed a run
+            TRACE.write(label + "\n")
+            TRACE.flush()
         objects = list(args) + list(kwargs.values())
         # Objects the whole interpreter shares (small ints, interned text, types) move with
         # unrelated work: only the call's own are watched.

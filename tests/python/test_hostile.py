@@ -177,7 +177,7 @@ class Leaks(unittest.TestCase):
         ]
         calls = S.Calls()
         for label, operation in operations:
-            calls.repeat(label, 300, operation)
+            calls.repeat(label, S.LEAK_ROUNDS, operation)
         calls.check(self)
 
 
