@@ -89,6 +89,7 @@ TYPED_TEST(DataKinds, HandlesShareOneBlock) {
     EXPECT_EQ(refCount(a), 5u);
     EXPECT_EQ(copy.data(), sample.data());
     EXPECT_EQ(copy.getAttribute()._data(), a._data());
+    EXPECT_TRUE(view.sharesValueWith(a) && !b.sharesValueWith(TypeParam(values, 2, 1)));
   }
   EXPECT_EQ(refCount(a), 1u);
   ConstVector<T> kept = a.getNearestSample(3.0f);

@@ -91,6 +91,9 @@ class OVATTR_API Attribute {
 
   bool isValid() const noexcept { return m_data != nullptr; }
   explicit operator bool() const noexcept { return isValid(); }
+  // Whether this handle and `other` share one value (two invalid handles do): then they are
+  // equal without a look at the values.
+  bool sharesValueWith(const Attribute& other) const noexcept { return m_data == other.m_data; }
 
   // kAttrTypeInvalid for an invalid handle.
   AttributeType getType() const noexcept;
