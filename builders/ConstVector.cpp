@@ -13,6 +13,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "module/Internal.h"
 
@@ -45,12 +46,6 @@ template <typename T>
 const T* ViewValues(const PyConstVector* vector) noexcept {
   return SampleOf<T>(vector).data() + vector->start;
 }
-
-// A new Python object for one value. Returns a new reference.
-PyObject* ElementObject(int32_t value) { return PyInt_FromLong(value); }
-PyObject* ElementObject(float value) { return PyFloat_FromDouble(static_cast<double>(value)); }
-PyObject* ElementObject(double value) { return PyFloat_FromDouble(value); }
-PyObject* ElementObject(const char* value) { return PyString_FromString(value ? value : ""); }
 
 // The element object at view position i, which must be inside the view. Returns a new
 // reference.
@@ -154,15 +149,26 @@ bool AppendElementText(std::string& text, double value) {
   return true;
 }
 
-void AppendElementText(std::string& text, const char* value) {
-  // Quoted, not escaped: the text shows the bytes as they are.
+// 2.7: quoted, not escaped: the text shows the bytes as they are. 3: the str's own repr, as
+// a list of the values shows it. False with the error set.
+bool AppendElementText(std::string& text, const char* value) {
+#if PYOVATTR_PY3
+  const PyRef element = PyRef::steal(ElementObject(value));
+  const PyRef shown = PyRef::steal(element ? PyObject_Repr(element.get()) : nullptr);
+  Py_ssize_t size = 0;
+  const char* data = shown ? PyUnicode_AsUTF8AndSize(shown.get(), &size) : nullptr;
+  if (!data) return false;
+  text.append(data, static_cast<size_t>(size));
+#else
   text.push_back('\'');
   text.append(value ? value : "");
   text.push_back('\'');
+#endif
+  return true;
 }
 
-// Appends the repr texts of the view's values, joined by ", ". False (MemoryError set) when a
-// float could not be formatted.
+// Appends the repr texts of the view's values, joined by ", ". False with the error set
+// (MemoryError when a float could not be formatted).
 template <typename T>
 bool AppendElementTexts(std::string& text, const PyConstVector* vector) {
   const T* values = ViewValues<T>(vector);
@@ -173,6 +179,8 @@ bool AppendElementTexts(std::string& text, const PyConstVector* vector) {
         PyErr_NoMemory();
         return false;
       }
+    } else if constexpr (std::is_same_v<T, const char*>) {
+      if (!AppendElementText(text, values[i])) return false;
     } else {
       AppendElementText(text, values[i]);
     }
@@ -227,7 +235,7 @@ PyObject* ConstVector_repr(PyObject* self) {
     });
     if (!done) return nullptr;
     text.push_back(']');
-    return PyString_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    return NewText(text.data(), text.size());
   });
 }
 
@@ -314,6 +322,167 @@ int ConstVector_init(PyObject* /*self*/, PyObject* /*args*/, PyObject* /*kwds*/)
   return -1;
 }
 
+#if PYOVATTR_PY3
+// A new vector over a new attribute holding the values at start, start + step, ... (count of
+// them; step is not 1). Returns a new reference.
+PyObject* PickedValues(const PyConstVector* source, Py_ssize_t start, Py_ssize_t step,
+                       Py_ssize_t count) {
+  return VisitKind<PyObject*>(KindOf(source), nullptr, [&](auto tag) -> PyObject* {
+    using T = typename decltype(tag)::type;
+    using C = OvAttr::TypedDataAttribute<T>;
+    std::vector<T> picked(static_cast<size_t>(count));
+    const T* values = ViewValues<T>(source);
+    for (Py_ssize_t i = 0; i < count; ++i)
+      picked[static_cast<size_t>(i)] = values[start + i * step];
+    if constexpr (OvAttr::detail::kIsString<T>) {
+      return MakeConstVector<C>(C(picked.data(), count, 1), 0.0f);
+    } else {
+      return MakeConstVector<C>(C(picked.data(), count, 1, nullptr, nullptr), 0.0f);
+    }
+  });
+}
+
+// v[i] and v[start:stop:step]: step 1 is a view of the same sample (ConstVector_slice), any
+// other step a vector of the picked values. Returns a new reference.
+PyObject* ConstVector_subscript(PyObject* self, PyObject* key) {
+  const PyConstVector* vector = AsVector(self);
+  if (PyIndex_Check(key)) {
+    Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
+    if (i == -1 && PyErr_Occurred()) return nullptr;
+    return ConstVector_item(self, i < 0 ? i + vector->length : i);
+  }
+  if (!PySlice_Check(key)) {
+    PyErr_Format(PyExc_TypeError, "ConstVector indices must be integers or slices, not %.200s",
+                 Py_TYPE(key)->tp_name);
+    return nullptr;
+  }
+  Py_ssize_t start = 0;
+  Py_ssize_t stop = 0;
+  Py_ssize_t step = 0;
+  if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
+  const Py_ssize_t count = PySlice_AdjustIndices(vector->length, &start, &stop, step);
+  if (step == 1 || count == 0 || vector->sample == nullptr) {
+    return ConstVector_slice(self, start, step == 1 ? stop : start);
+  }
+  return GuardCpp<PyObject*>(nullptr, [&] { return PickedValues(vector, start, step, count); });
+}
+
+// ---- Iteration (3): an iterator of its own over the values, one kind function a step -------
+
+struct PyConstVectorIterator {
+  PyObject_HEAD PyObject* vector;  // a strong reference; null once exhausted
+  const void* values;              // the view's first value, kept alive by vector
+  PyObject* (*element)(const void* values, Py_ssize_t i);  // a new reference
+  Py_ssize_t next;
+  Py_ssize_t length;
+};
+
+template <typename T>
+PyObject* ElementOf(const void* values, Py_ssize_t i) {
+  return ElementObject(static_cast<const T*>(values)[i]);
+}
+
+void ConstVectorIterator_dealloc(PyObject* self) {
+  auto* iterator = reinterpret_cast<PyConstVectorIterator*>(self);
+  PyRef vector = PyRef::steal(iterator->vector);
+  iterator->vector = nullptr;
+  vector.reset();
+  Py_TYPE(self)->tp_free(self);
+}
+
+// Returns a new reference, or null (without an error) at the end.
+PyObject* ConstVectorIterator_next(PyObject* self) {
+  auto* iterator = reinterpret_cast<PyConstVectorIterator*>(self);
+  if (iterator->next < iterator->length)
+    return iterator->element(iterator->values, iterator->next++);
+  PyRef vector = PyRef::steal(iterator->vector);  // the values are not needed any more
+  iterator->vector = nullptr;
+  iterator->length = 0;
+  return nullptr;
+}
+
+// Returns a new reference.
+PyObject* ConstVector_iter(PyObject* self) {
+  const PyConstVector* vector = AsVector(self);
+  auto* iterator =
+      reinterpret_cast<PyConstVectorIterator*>(_PyObject_New(&PyConstVectorIterator_Type));
+  if (!iterator) return nullptr;
+  iterator->vector = PyRef::newRef(self).release();
+  iterator->values = nullptr;
+  iterator->element = nullptr;
+  iterator->next = 0;
+  iterator->length = 0;
+  VisitKind<int>(KindOf(vector), 0, [&](auto tag) {
+    using T = typename decltype(tag)::type;
+    if (!vector->sample) return 0;
+    iterator->values = ViewValues<T>(vector);
+    iterator->element = ElementOf<T>;
+    iterator->length = vector->length;
+    return 0;
+  });
+  return reinterpret_cast<PyObject*>(iterator);
+}
+
+// ---- The buffer protocol (3): integer, float and double vectors -----------------------------
+
+// A read-only, one-dimensional view of the values where they lie in the library's block,
+// holding the vector (and through it the attribute) while it exists; as the interpreter's own
+// array.array describes itself.
+int ConstVector_getbuffer(PyObject* self, Py_buffer* view, int flags) {
+  PyConstVector* vector = AsVector(self);
+  struct Layout {
+    const void* data;
+    Py_ssize_t itemSize;
+    const char* format;
+  };
+  const Layout layout = VisitKind<Layout>(KindOf(vector), Layout{}, [&](auto tag) -> Layout {
+    using T = typename decltype(tag)::type;
+    if constexpr (OvAttr::detail::kIsString<T>) {
+      return Layout{};
+    } else {
+      const char* format =
+          std::is_same_v<T, int32_t> ? "i" : (std::is_same_v<T, float> ? "f" : "d");
+      return Layout{vector->sample ? ViewValues<T>(vector) : nullptr, sizeof(T), format};
+    }
+  });
+  if (layout.format == nullptr) {
+    PyErr_SetString(PyExc_BufferError,
+                    "only integer, float and double ConstVectors export a buffer");
+    view->obj = nullptr;
+    return -1;
+  }
+  if (flags & PyBUF_WRITABLE) {
+    PyErr_SetString(PyExc_BufferError, "ConstVector is read-only");
+    view->obj = nullptr;
+    return -1;
+  }
+  static char empty[1];  // where an empty vector's no values lie
+  view->buf = const_cast<void*>(layout.data ? layout.data : empty);
+  view->obj = PyRef::newRef(self).release();
+  view->len = vector->length * layout.itemSize;
+  view->readonly = 1;
+  view->itemsize = layout.itemSize;
+  view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(layout.format) : nullptr;
+  view->ndim = 1;
+  view->shape = (flags & PyBUF_ND) ? &vector->length : nullptr;
+  view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &view->itemsize : nullptr;
+  view->suboffsets = nullptr;
+  view->internal = nullptr;
+  return 0;
+}
+
+PyBufferProcs kConstVectorAsBuffer = {
+    ConstVector_getbuffer, /* bf_getbuffer */
+    nullptr,               /* bf_releasebuffer */
+};
+
+PyMappingMethods kConstVectorAsMapping = {
+    ConstVector_length,    /* mp_length */
+    ConstVector_subscript, /* mp_subscript */
+    nullptr,               /* mp_ass_subscript */
+};
+#endif
+
 // --- Methods ---------------------------------------------------------------------------------
 
 // count(x): the number of positions whose element equals x. Returns a new reference.
@@ -323,7 +492,7 @@ PyObject* ConstVector_count(PyObject* self, PyObject* args) {
   const PyConstVector* vector = AsVector(self);
   long count = 0;
   for (Py_ssize_t i = FindEqual(vector, x, 0); i >= 0; i = FindEqual(vector, x, i + 1)) ++count;
-  return PyInt_FromLong(count);
+  return NewInt(count);
 }
 
 // index(x): the first position whose element equals x. Returns a new reference.
@@ -331,7 +500,7 @@ PyObject* ConstVector_index(PyObject* self, PyObject* args) {
   PyObject* x = nullptr;
   if (!PyArg_ParseTuple(args, "O", &x)) return nullptr;
   const Py_ssize_t position = FindEqual(AsVector(self), x, 0);
-  if (position >= 0) return PyInt_FromSsize_t(position);
+  if (position >= 0) return NewIndex(position);
   PyRef message = PyRef::steal(PyUnicode_FromFormat("%R is not in list", x));
   if (!message) return nullptr;
   PyErr_SetObject(PyExc_ValueError, message.get());
@@ -367,23 +536,34 @@ PyObject* ConstVector_toOvAttr(PyObject* self, PyObject* /*unused*/) {
 }
 
 PyMethodDef kConstVectorMethods[] = {
-    {"count", ConstVector_count, METH_VARARGS, ""},
-    {"index", ConstVector_index, METH_VARARGS, ""},
-    {"toOvAttr", ConstVector_toOvAttr, METH_NOARGS, ""},
+    {"count", ConstVector_count, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("count($self, x, /)\n--\n\nThe number of values equal to x.")},
+    {"index", ConstVector_index, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("index($self, x, /)\n--\n\n"
+                         "The position of the first value equal to x; ValueError when none is.")},
+    {"toOvAttr", ConstVector_toOvAttr, METH_NOARGS,
+     PYOVATTR_METHOD_DOC("toOvAttr($self, /)\n--\n\n"
+                         "The values as an attribute of tuple size 1 and one sample at time 0; "
+                         "None for the empty vector of no kind.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
+// 2.7 slices through sq_slice; 3 through the mapping slot.
 PySequenceMethods kConstVectorAsSequence = {
     ConstVector_length, /* sq_length */
     nullptr,            /* sq_concat */
     nullptr,            /* sq_repeat */
     ConstVector_item,   /* sq_item */
-    ConstVector_slice,  /* sq_slice */
-    nullptr,            /* sq_ass_item */
-    nullptr,            /* sq_ass_slice */
-    nullptr,            /* sq_contains */
-    nullptr,            /* sq_inplace_concat */
-    nullptr,            /* sq_inplace_repeat */
+#if PYOVATTR_PY3
+    nullptr, /* was_sq_slice */
+#else
+    ConstVector_slice, /* sq_slice */
+#endif
+    nullptr, /* sq_ass_item */
+    nullptr, /* sq_ass_slice */
+    nullptr, /* sq_contains */
+    nullptr, /* sq_inplace_concat */
+    nullptr, /* sq_inplace_repeat */
 };
 
 }  // namespace
@@ -407,16 +587,39 @@ PyObject* PyConstVectorFromDataAttribute(const OvAttr::DataAttribute& attribute,
 }
 
 PyTypeObject PyConstVector_Type = [] {
-  PyTypeObject type =
-      DefineType("PyOvAttribute.ConstVector", sizeof(PyConstVector), "TESSARK ConstVector ", false);
+  PyTypeObject type = DefineType(
+      "PyOvAttribute.ConstVector", sizeof(PyConstVector),
+      PYOVATTR_DOC("TESSARK ConstVector ",
+                   "A read-only sequence over the values of one time sample, made by the "
+                   "attributes' read methods. Slices of step 1 are views of the same values; "
+                   "integer, float and double vectors export them as a read-only buffer."),
+      false);
   type.tp_dealloc = ConstVector_dealloc;
   type.tp_repr = ConstVector_repr;
-  type.tp_str = ConstVector_repr;
   type.tp_as_sequence = &kConstVectorAsSequence;
+#if PYOVATTR_PY3
+  type.tp_as_mapping = &kConstVectorAsMapping;
+  type.tp_as_buffer = &kConstVectorAsBuffer;
+#endif
+  type.tp_str = ConstVector_repr;
   type.tp_richcompare = ConstVector_richcompare;
+#if PYOVATTR_PY3
+  type.tp_iter = ConstVector_iter;
+#endif
   type.tp_methods = kConstVectorMethods;
   type.tp_init = ConstVector_init;
   return type;
 }();
+
+#if PYOVATTR_PY3
+PyTypeObject PyConstVectorIterator_Type = [] {
+  PyTypeObject type = DefineType("PyOvAttribute.ConstVectorIterator", sizeof(PyConstVectorIterator),
+                                 "Iterator over the values of a ConstVector.", false);
+  type.tp_dealloc = ConstVectorIterator_dealloc;
+  type.tp_iter = PyObject_SelfIter;
+  type.tp_iternext = ConstVectorIterator_next;
+  return type;
+}();
+#endif
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -18,41 +18,46 @@ PyObject* ReturnSelf(PyObject* self) noexcept {
 
 // The attribute that set and setWithUniqueName store for `value`: the handle an attribute
 // object holds (borrowed; valid while `value` lives); an int (bool included) as a 32-bit
-// IntAttribute, a float as a 32-bit FloatAttribute, a str as a StringAttribute up to its first
-// NUL, each made in `*converted`. Anything else (long, unicode and attribute objects that hold
-// nothing included) gives null and sets TypeError; an int outside 32 bits sets OverflowError.
-// Borrows value.
+// IntAttribute, a float as a 32-bit FloatAttribute, text as a StringAttribute up to its first
+// NUL, each made in `*converted`. Anything else (2.7 long and unicode, attribute objects that
+// hold nothing) gives null and sets TypeError; an int outside 32 bits sets OverflowError (3:
+// outside a C long, the interpreter's own). Borrows value.
 const OvAttr::Attribute* AttributeForValue(PyObject* value, OvAttr::Attribute* converted) {
   if (IsAttributeObject(value)) {
     const OvAttr::Attribute& held = HeldAttribute(value);
     if (held.isValid()) return &held;
-  } else if (PyInt_Check(value)) {
+  } else if (IsInt(value)) {
+    long wide = 0;
     int32_t number = 0;
-    if (!ToInt32(PyInt_AS_LONG(value), &number)) return nullptr;
+    if (!IntValue(value, &wide) || !ToInt32(wide, &number)) return nullptr;
     *converted = OvAttr::IntAttribute(number);
     return converted;
   } else if (PyFloat_Check(value)) {
     *converted = OvAttr::FloatAttribute(NarrowToFloat(PyFloat_AS_DOUBLE(value)));
     return converted;
-  } else if (PyString_Check(value)) {
-    *converted = OvAttr::StringAttribute(PyString_AS_STRING(value));
+  } else if (IsText(value)) {
+    OvAttr::Platform::StringView text;
+    PyRef holder;
+    if (!TextBytes(value, &text, &holder)) return nullptr;
+    *converted = OvAttr::StringAttribute(text.data());
     return converted;
   }
   PyErr_SetString(PyExc_TypeError, "Requires a string and an attr, int, float or string");
   return nullptr;
 }
 
-// Parses the "sO|i" arguments of set and setWithUniqueName; the common call, two arguments with
-// a plain name, without the general parser (see PlainName). Borrows args.
-bool ParseSetArguments(PyObject* args, OvAttr::Platform::StringView* name, PyObject** value,
-                       int* inherit) {
+// Parses the (name, value, inherit=1) arguments of set and setWithUniqueName; the common call,
+// two arguments with a plain name, without the general parser (see PlainName). `name` views the
+// argument or `holder`. Borrows args.
+bool ParseSetArguments(PyObject* args, OvAttr::Platform::StringView* name, TextArg* holder,
+                       PyObject** value, int* inherit) {
   if (PyTuple_GET_SIZE(args) == 2 && PlainName(PyTuple_GET_ITEM(args, 0), name)) {
     *value = PyTuple_GET_ITEM(args, 1);
     return true;
   }
-  const char* cName = nullptr;
-  if (!PyArg_ParseTuple(args, "sO|i", &cName, value, inherit)) return false;
-  *name = OvAttr::Platform::StringView(cName);
+  if (!PyArg_ParseTuple(args, PYOVATTR_TEXT "O|i", PYOVATTR_TEXT_ARG(*holder), value, inherit))
+    return false;
+  *name = holder->get();
   return true;
 }
 
@@ -82,10 +87,11 @@ PyObject* Chain(PyObject* self, Parse&& parse, Act&& act) {
 template <typename Operation>
 PyObject* SetChild(PyObject* self, PyObject* args, Operation operation) {
   OvAttr::Platform::StringView name;
+  TextArg holder;
   PyObject* value = nullptr;
   int inherit = 1;
   return Chain(
-      self, [&] { return ParseSetArguments(args, &name, &value, &inherit); },
+      self, [&] { return ParseSetArguments(args, &name, &holder, &value, &inherit); },
       [&](OvAttr::GroupBuilder& builder) {
         OvAttr::Attribute converted;
         const OvAttr::Attribute* child = AttributeForValue(value, &converted);
@@ -174,11 +180,11 @@ PyObject* GroupBuilder_setWithUniqueName(PyObject* self, PyObject* args) {
 }
 
 PyObject* GroupBuilder_delete(PyObject* self, PyObject* args) {
-  const char* name = nullptr;
+  TextArg name;
   return Chain(
-      self, [&] { return PyArg_ParseTuple(args, "s", &name) != 0; },
+      self, [&] { return PyArg_ParseTuple(args, PYOVATTR_TEXT, PYOVATTR_TEXT_ARG(name)) != 0; },
       [&](OvAttr::GroupBuilder& builder) {
-        builder.del(OvAttr::Platform::StringView(name));
+        builder.del(name.get());
         return true;
       });
 }
@@ -238,23 +244,53 @@ PyObject* GroupBuilder_sort(PyObject* self, PyObject* /*unused*/) {
 }
 
 PyMethodDef kGroupBuilderMethods[] = {
-    {"set", GroupBuilder_set, METH_VARARGS, ""},
-    {"setWithUniqueName", GroupBuilder_setWithUniqueName, METH_VARARGS, ""},
-    {"delete", GroupBuilder_delete, METH_VARARGS, ""},
-    {"update", GroupBuilder_update, METH_VARARGS, ""},
-    {"deepUpdate", GroupBuilder_deepUpdate, METH_VARARGS, ""},
-    {"reserve", GroupBuilder_reserve, METH_VARARGS, ""},
-    {"build", GroupBuilder_build, METH_VARARGS, ""},
-    {"setGroupInherit", GroupBuilder_setGroupInherit, METH_VARARGS, ""},
-    {"sort", GroupBuilder_sort, METH_NOARGS, ""},
+    {"set", GroupBuilder_set, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("set($self, name, value, inherit=1, /)\n--\n\n"
+                         "Sets child name (in normal mode a dotted name is a path; inherit is "
+                         "the flag of the groups it makes) to value: an attribute, or an int, "
+                         "float or str made into one. Returns the builder.")},
+    {"setWithUniqueName", GroupBuilder_setWithUniqueName, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("setWithUniqueName($self, name, value, inherit=1, /)\n--\n\n"
+                         "As set, under name or, when it is taken, the first free of name1, "
+                         "name2, ... Returns the builder.")},
+    {"delete", GroupBuilder_delete, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("delete($self, name, /)\n--\n\n"
+                         "Removes child name, if there is one. Returns the builder.")},
+    {"update", GroupBuilder_update, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("update($self, group, /)\n--\n\n"
+                         "Sets every child of group. Returns the builder.")},
+    {"deepUpdate", GroupBuilder_deepUpdate, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("deepUpdate($self, group, /)\n--\n\n"
+                         "As update, merging child groups into child groups. Returns the "
+                         "builder.")},
+    {"reserve", GroupBuilder_reserve, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("reserve($self, count, /)\n--\n\n"
+                         "Makes room for count children. Returns the builder.")},
+    {"build", GroupBuilder_build, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("build($self, mode=0, /)\n--\n\n"
+                         "The group of the children set; GroupBuilderBuildAndFlush (0) empties "
+                         "the builder, GroupBuilderBuildAndRetain (1) keeps them.")},
+    {"setGroupInherit", GroupBuilder_setGroupInherit, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("setGroupInherit($self, flag, /)\n--\n\n"
+                         "Sets the group-inherit flag of the group to build. Returns the "
+                         "builder.")},
+    {"sort", GroupBuilder_sort, METH_NOARGS,
+     PYOVATTR_METHOD_DOC("sort($self, /)\n--\n\n"
+                         "Orders the children by name. Returns the builder.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
 PyTypeObject PyGroupBuilder_Type = [] {
-  PyTypeObject type = DefineType("PyOvAttribute.GroupBuilder", sizeof(PyGroupBuilder),
-                                 "TESSARK GroupBuilder", true);
+  PyTypeObject type = DefineType(
+      "PyOvAttribute.GroupBuilder", sizeof(PyGroupBuilder),
+      PYOVATTR_DOC("TESSARK GroupBuilder",
+                   "GroupBuilder(mode=0, /)\n--\n\n"
+                   "Builds a group step by step. In GroupBuilderModeNormal (0) a dotted name "
+                   "is a path into child groups; in GroupBuilderModeStrict (1) names are taken "
+                   "as they are."),
+      true);
   type.tp_dealloc = GroupBuilder_dealloc;
   type.tp_getattro = Module_getattro;  // for Python subclasses only: see module/Reduce.cpp
   type.tp_methods = kGroupBuilderMethods;

@@ -54,20 +54,31 @@ PyObject* entryPoint() {
   if (PyImport_AppendInittab("PyOvAttribute", OVATTR_FUZZ_INIT) != 0)
     finding("cannot register the built-in module");
 #endif
-  // Named after the real interpreter, the embedded one finds its standard library.
+    // Named after the real interpreter, the embedded one finds its standard library. No site
+    // packages, no bytecode files, no signal handlers (libFuzzer has its own).
 #if PY_MAJOR_VERSION >= 3
-  static wchar_t* program = Py_DecodeLocale(OVATTR_FUZZ_PYTHON_EXECUTABLE, nullptr);
+  PyConfig config;
+  PyConfig_InitPythonConfig(&config);
+  config.site_import = 0;
+  config.write_bytecode = 0;
+  config.install_signal_handlers = 0;
+  const PyStatus status =
+      PyConfig_SetBytesString(&config, &config.program_name, OVATTR_FUZZ_PYTHON_EXECUTABLE);
+  if (PyStatus_Exception(status) || PyStatus_Exception(Py_InitializeFromConfig(&config)))
+    finding("cannot start the interpreter");
+  PyConfig_Clear(&config);
 #else
   static char program[] = OVATTR_FUZZ_PYTHON_EXECUTABLE;
-#endif
   Py_SetProgramName(program);
   Py_NoSiteFlag = 1;
   Py_DontWriteBytecodeFlag = 1;
-  Py_InitializeEx(0);  // no signal handlers: libFuzzer has its own
+  Py_InitializeEx(0);
+#endif
   // The module's folder, this folder and the suites' folder, ':'-separated.
   const char* setup =
       "import sys, warnings\n"
-      "sys.path[:0] = '" OVATTR_FUZZ_PYTHON_PATH "'.split(':')\n"
+      "sys.path[:0] = '" OVATTR_FUZZ_PYTHON_PATH
+      "'.split(':')\n"
       "warnings.simplefilter('ignore')\n";
   if (PyRun_SimpleString(setup) != 0) finding("cannot set sys.path");
   PyObject* program_module = PyImport_ImportModule("fuzz_module");
@@ -81,8 +92,8 @@ PyObject* entryPoint() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static PyObject* const one = entryPoint();
-  PyObject* input = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
-                                              static_cast<Py_ssize_t>(size));
+  PyObject* input =
+      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size));
   if (!input) finding("cannot make the input bytes");
   PyObject* result = PyObject_CallFunctionObjArgs(one, input, nullptr);
   Py_DECREF(input);

@@ -29,11 +29,33 @@ const OvAttr::Attribute& HeldAttribute(PyObject* self) noexcept {
   return attr ? *attr : kInvalid;
 }
 
-void SetHeldAttribute(PyObject* self, OvAttr::Attribute value) {
-  auto handle = std::make_unique<OvAttr::Attribute>(std::move(value));
+namespace {
+
+// The refusal of a second __init__ on 3, where an attribute is a value.
+bool RefuseNewValue(PyObject* self) {
+  PyErr_Format(PyExc_TypeError,
+               "%.100s already holds a value: attributes are immutable, make a new one",
+               Py_TYPE(self)->tp_name);
+  return false;
+}
+
+}  // namespace
+
+bool StartInitialiser(PyObject* self) {
+  if (kInitReplacesValue) {
+    ClearHeldAttribute(self);
+    return true;
+  }
+  return reinterpret_cast<PyAttribute*>(self)->attr == nullptr || RefuseNewValue(self);
+}
+
+bool SetHeldAttribute(PyObject* self, OvAttr::Attribute value) {
   auto* object = reinterpret_cast<PyAttribute*>(self);
+  if (!kInitReplacesValue && object->attr) return RefuseNewValue(self);
+  auto handle = std::make_unique<OvAttr::Attribute>(std::move(value));
   const std::unique_ptr<OvAttr::Attribute> replaced(object->attr);
   object->attr = handle.release();
+  return true;
 }
 
 void ClearHeldAttribute(PyObject* self) noexcept {
@@ -69,7 +91,7 @@ PyObject* PyAttributeFromAttribute(const OvAttr::Attribute& attribute) {
   return reinterpret_cast<PyObject*>(obj);
 }
 
-PyObject* PyObjectFromInt(const int32_t& value) { return PyInt_FromLong(value); }
+PyObject* PyObjectFromInt(const int32_t& value) { return NewInt(value); }
 
 PyObject* PyObjectFromFloat(const float& value) {
   return PyFloat_FromDouble(static_cast<double>(value));
@@ -79,7 +101,7 @@ PyObject* PyObjectFromDouble(const double& value) { return PyFloat_FromDouble(va
 
 PyObject* PyObjectFromString(const std::string& value) {
   // Library strings end at their first NUL, as everywhere else in the module.
-  return PyString_FromString(value.c_str());
+  return NewText(value.c_str());
 }
 
 bool ToInt32(long value, int32_t* out) {
@@ -116,22 +138,6 @@ OvAttr::Hash HashOf(const OvAttr::Attribute& attribute) {
   const OvAttr::Attribute held = attribute;  // the caller's may be replaced while unlocked
   ReleasedGil released(true);
   return held.getHash();
-}
-
-PyObject* NewStringCopy(const char* data, size_t size) {
-  PyObject* text = PyString_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-  if (!text) return nullptr;
-  ReleasedGil released(size >= kReleaseGilBytes);
-  std::memcpy(PyString_AS_STRING(text), data, size);
-  return text;
-}
-
-PyObject* NewByteArrayCopy(const char* data, size_t size) {
-  PyObject* bytes = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-  if (!bytes) return nullptr;
-  ReleasedGil released(size >= kReleaseGilBytes);
-  std::memcpy(PyByteArray_AS_STRING(bytes), data, size);
-  return bytes;
 }
 
 }  // namespace Tessark::PyOvAttribute::v1

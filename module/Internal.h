@@ -16,6 +16,7 @@
 
 #include "PyOvAttribute/PyOvAttribute.h"
 #include "Tessark/OvAttribute/OvAttribute.h"
+#include "module/Compat.h"
 #include "module/PyRef.h"
 
 namespace Tessark::PyOvAttribute::v1 {
@@ -52,6 +53,9 @@ extern PyTypeObject PyGroupAttribute_Type;
 extern PyTypeObject PyNullAttribute_Type;
 extern PyTypeObject PyConstVector_Type;
 extern PyTypeObject PyGroupBuilder_Type;
+#if PYOVATTR_PY3
+extern PyTypeObject PyConstVectorIterator_Type;  // not in the module's namespace
+#endif
 
 // Method tables of the module (DelimiterEncode, DelimiterDecode) and of its Util submodule.
 extern PyMethodDef kModuleMethods[];
@@ -93,28 +97,38 @@ inline bool Require(const OvAttr::Attribute& view, const char* message) {
 }
 inline constexpr char kInvalidAttr[] = "Invalid attr";
 
-// Replaces the handle self holds with `value` (Clear: with none), releasing the old one only
-// once the new one is in place: Python code run by a conversion may have called __init__ on
-// self meanwhile, and whatever that stored is replaced, never leaked. Borrows self.
-void SetHeldAttribute(PyObject* self, OvAttr::Attribute value);
+// The start of every attribute initialiser: true when it may go on. 2.7: the object drops the
+// value it holds now (a second __init__ gives it a new one, and a failed one leaves none). 3:
+// false with TypeError when the object holds a value already (kInitReplacesValue). Borrows
+// self.
+bool StartInitialiser(PyObject* self);
+
+// Gives self the handle `value` as an initialiser's last step. 2.7: replaces the handle self
+// holds, releasing the old one only once the new one is in place (Python code run by a
+// conversion may have called __init__ on self meanwhile; whatever that stored is replaced,
+// never leaked). 3: false with TypeError when such a call gave self a value meanwhile, which
+// stays. Borrows self.
+bool SetHeldAttribute(PyObject* self, OvAttr::Attribute value);
 void ClearHeldAttribute(PyObject* self) noexcept;
 
 // The builder self owns, or null with TypeError set when __init__ never ran on self. Borrows
 // self.
 OvAttr::GroupBuilder* HeldBuilder(PyObject* self) noexcept;
 
-// A child name given as a str without NUL, viewed where it lies: the common call of set and
-// getChildByName, read without the general argument parser (a noticeable part of those
-// calls); false for anything else, which goes through the parser, so that conversions and
-// errors stay exactly its own. Borrows obj.
+// A child name given as plain text without NUL (PlainTextBytes), viewed where it lies: the
+// common call of set and getChildByName, read without the general argument parser (a
+// noticeable part of those calls); false for anything else, which goes through the parser, so
+// that conversions and errors stay exactly its own. Borrows obj.
 inline bool PlainName(PyObject* obj, OvAttr::Platform::StringView* name) noexcept {
-  if (!PyString_Check(obj)) return false;
-  const char* data = PyString_AS_STRING(obj);
-  const auto size = static_cast<size_t>(PyString_GET_SIZE(obj));
-  if (std::memchr(data, '\0', size)) return false;
-  *name = OvAttr::Platform::StringView(data, size);
+  OvAttr::Platform::StringView text;
+  if (!PlainTextBytes(obj, &text) || std::memchr(text.data(), '\0', text.size())) return false;
+  *name = text;
   return true;
 }
+
+// The text of child `index`'s name, cut at its first NUL (types/GroupAttribute.cpp). Returns a
+// new reference.
+PyObject* ChildNameText(const OvAttr::GroupAttribute& group, int64_t index);
 
 // Whether `obj` is an Attribute (of any type that derives from it). Borrows obj.
 inline bool IsAttributeObject(PyObject* obj) noexcept {
@@ -200,11 +214,6 @@ bool WorthReleasingGil(const OvAttr::Attribute& attribute,
 // The attribute's hash; a first computation of a large value runs without the lock.
 OvAttr::Hash HashOf(const OvAttr::Attribute& attribute);
 
-// A new str or bytearray holding `size` bytes copied from `data`; a large copy runs without
-// the lock (nobody else can see the new object yet). Returns a new reference.
-PyObject* NewStringCopy(const char* data, size_t size);
-PyObject* NewByteArrayCopy(const char* data, size_t size);
-
 // ---- Copies and pickles (module/Reduce.cpp) ---------------------------------------------------
 
 // The __getattribute__ of the root types, which Python subclasses take their lookup from: the
@@ -212,8 +221,9 @@ PyObject* NewByteArrayCopy(const char* data, size_t size);
 // name; returns a new reference.
 PyObject* Module_getattro(PyObject* self, PyObject* name);
 
-// Registers `types` with the copy registry (copy_reg.pickle), so that copy, deepcopy, pickle
-// and cPickle reduce them through the module. False with the import's or the call's error set.
+// Registers `types` with the copy registry (copy_reg.pickle; 3: copyreg.pickle), so that
+// copy, deepcopy, pickle and cPickle reduce them through the module. False with the import's or the
+// call's error set.
 bool RegisterCopies(PyTypeObject* const* types, size_t count);
 
 // ---- writePython ------------------------------------------------------------------------------
@@ -237,6 +247,15 @@ PyObject* PyObjectFromInt(const int32_t& value);
 PyObject* PyObjectFromFloat(const float& value);
 PyObject* PyObjectFromDouble(const double& value);
 PyObject* PyObjectFromString(const std::string& value);
+
+// One element of a sample as a new Python object: the 2.7 int or 3 int, a float, or text up to
+// the string's NUL (a null string is ""). Each returns a new reference.
+inline PyObject* ElementObject(int32_t value) { return NewInt(value); }
+inline PyObject* ElementObject(float value) {
+  return PyFloat_FromDouble(static_cast<double>(value));
+}
+inline PyObject* ElementObject(double value) { return PyFloat_FromDouble(value); }
+inline PyObject* ElementObject(const char* value) { return NewText(value ? value : ""); }
 
 // The nearest 32-bit float to `value`, rounding as IEEE arithmetic does also beyond the float
 // range, where a plain conversion is undefined in C++: past FLT_MAX by half a unit or more is

@@ -42,6 +42,9 @@ bool ReadyTypes() {
   };
   for (PyTypeObject* type : types)
     if (PyType_Ready(type) < 0) return false;
+#if PYOVATTR_PY3
+  if (PyType_Ready(&PyConstVectorIterator_Type) < 0) return false;
+#endif
   // Readying put the root types' Module_getattro into their dictionaries as __getattribute__,
   // where Python subclasses find it; the module's own types go back to the interpreter's
   // lookup, and the copy registry handles them (module/Reduce.cpp).
@@ -49,28 +52,28 @@ bool ReadyTypes() {
   return RegisterCopies(types, sizeof types / sizeof types[0]);
 }
 
-}  // namespace
+// The module with its types, functions, Util submodule and constants. Returns a new
+// reference, or null with the interpreter's error set.
+PyObject* MakeModule() {
+  if (!ReadyTypes()) return nullptr;
 
-}  // namespace Tessark::PyOvAttribute::v1
-
-using namespace Tessark::PyOvAttribute::v1;
-
-// On any failure the entry point returns at once with the interpreter's error set, and the
-// import fails with it.
-extern "C" PYOVATTR_API void initPyOvAttribute() {
-  if (!ReadyTypes()) return;
-
-  // Borrowed reference.
-  PyObject* module = Py_InitModule4("PyOvAttribute", kModuleMethods, "Python OvAttribute Bindings",
-                                    nullptr, PYTHON_API_VERSION);
-  if (!module) return;
-  const char* moduleName = PyModule_GetName(module);
-  if (!moduleName) return;
+#if PYOVATTR_PY3
+  static PyModuleDef definition = {
+      PyModuleDef_HEAD_INIT, "PyOvAttribute", "Python OvAttribute Bindings", -1, kModuleMethods,
+  };
+  PyRef module = PyRef::steal(PyModule_Create(&definition));
+#else
+  PyRef module = PyRef::newRef(Py_InitModule4(
+      "PyOvAttribute", kModuleMethods, "Python OvAttribute Bindings", nullptr, PYTHON_API_VERSION));
+#endif
+  if (!module) return nullptr;
+  const char* moduleName = PyModule_GetName(module.get());
+  if (!moduleName) return nullptr;
   const std::string utilName = std::string(moduleName) + ".Util";
-  // Borrowed reference.
-  PyObject* util =
-      Py_InitModule4(utilName.c_str(), kUtilMethods, "Utilities", nullptr, PYTHON_API_VERSION);
-  if (!util || !AddToModule(module, "Util", PyRef::newRef(util))) return;
+  if (!AddToModule(module.get(), "Util",
+                   PyRef::steal(NewSubmodule(utilName.c_str(), kUtilMethods, "Utilities")))) {
+    return nullptr;
+  }
 
   const struct {
     const char* name;
@@ -88,7 +91,7 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
       {"GroupBuilder", &PyGroupBuilder_Type},
   };
   for (const auto& entry : types)
-    if (!AddType(module, entry.name, entry.type)) return;
+    if (!AddType(module.get(), entry.name, entry.type)) return nullptr;
 
   const struct {
     const char* name;
@@ -100,5 +103,23 @@ extern "C" PYOVATTR_API void initPyOvAttribute() {
       {"GroupBuilderModeStrict", OvAttr::GroupBuilder::BuilderModeStrict},
   };
   for (const auto& constant : constants)
-    if (PyModule_AddIntConstant(module, constant.name, constant.value) < 0) return;
+    if (PyModule_AddIntConstant(module.get(), constant.name, constant.value) < 0) return nullptr;
+  return module.release();
 }
+
+}  // namespace
+
+}  // namespace Tessark::PyOvAttribute::v1
+
+// On any failure the entry point returns at once with the interpreter's error set, and the
+// import fails with it.
+#if PYOVATTR_PY3
+extern "C" PYOVATTR_API PyObject* PyInit_PyOvAttribute() {
+  return Tessark::PyOvAttribute::v1::MakeModule();
+}
+#else
+extern "C" PYOVATTR_API void initPyOvAttribute() {
+  // sys.modules holds the module; the reference made here is dropped.
+  Tessark::PyOvAttribute::v1::PyRef::steal(Tessark::PyOvAttribute::v1::MakeModule());
+}
+#endif

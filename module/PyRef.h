@@ -79,7 +79,9 @@ class PendingError {
     m_value = PyRef::steal(value);
     m_traceback = PyRef::steal(traceback);
   }
-  void restore() noexcept { PyErr_Restore(m_type.release(), m_value.release(), m_traceback.release()); }
+  void restore() noexcept {
+    PyErr_Restore(m_type.release(), m_value.release(), m_traceback.release());
+  }
 
  private:
   PyRef m_type;

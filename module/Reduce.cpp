@@ -1,8 +1,8 @@
 // Copies and pickles of the module's objects.
 //
-// copy.copy, copy.deepcopy, pickle and cPickle look a type up in the copy registry (copy_reg)
-// before anything else, and the module registers its ten types there at import:
-// - an attribute reduces to OvAttribute._restore.attribute(<its binary form as str>): the
+// copy.copy, copy.deepcopy, pickle and cPickle look a type up in the copy registry (copy_reg;
+// on 3 copyreg) before anything else, and the module registers its ten types there at import:
+// - an attribute reduces to OvAttribute._restore.attribute(<its binary form as str; 3: bytes>): the
 //   value bit for bit, independent of memory addresses, loadable wherever the package is;
 // - a GroupBuilder to OvAttribute._restore.builder(mode, <what it would build>);
 // - a ConstVector to OvAttribute._restore.vector(<its values as an attribute, or None>).
@@ -61,7 +61,7 @@ PyObject* ReduceAttribute(PyObject* self) {
                  Py_TYPE(self)->tp_name);
     return nullptr;
   }
-  return ReduceValue("attribute", Py_BuildValue("(N)", NewStringCopy(bytes.data(), bytes.size())));
+  return ReduceValue("attribute", Py_BuildValue("(N)", NewBytes(bytes.data(), bytes.size())));
 }
 
 PyObject* ReduceBuilder(PyObject* self) {
@@ -109,16 +109,15 @@ PyMethodDef kReduceMethod = {"__reduce_ex__", ReduceMethod, METH_VARARGS, ""};
 
 // Whether `name` is __reduce_ex__ or __reduce__. Borrows name.
 bool IsReduceName(PyObject* name) noexcept {
-  if (!PyString_Check(name)) return false;
-  const char* text = PyString_AS_STRING(name);
-  return text[0] == '_' &&
+  const char* text = NameText(name);
+  return text && text[0] == '_' &&
          (std::strcmp(text, "__reduce_ex__") == 0 || std::strcmp(text, "__reduce__") == 0);
 }
 
 // Whether a Python subclass defines its own __reduce__ or __reduce_ex__.
 bool DefinesOwnReduce(PyTypeObject* type) {
   for (const char* name : {"__reduce__", "__reduce_ex__"}) {
-    const PyRef key = PyRef::steal(PyString_InternFromString(name));
+    const PyRef key = PyRef::steal(NewInternedText(name));
     if (!key) {
       PyErr_Clear();
       return false;
@@ -138,7 +137,7 @@ PyObject* Module_getattro(PyObject* self, PyObject* name) {
 }
 
 bool RegisterCopies(PyTypeObject* const* types, size_t count) {
-  const PyRef registry = PyRef::steal(PyImport_ImportModule("copy_reg"));
+  const PyRef registry = PyRef::steal(PyImport_ImportModule(kCopyRegistry));
   if (!registry) return false;
   const PyRef reducer = PyRef::steal(PyCFunction_New(&kReducer, nullptr));
   if (!reducer) return false;

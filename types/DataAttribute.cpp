@@ -15,9 +15,9 @@ PyObject* PyFloatFromSampleTime(float time) {
 }
 
 // Only the four typed kinds can be made from Python. As for Attribute, a handle the object
-// already held is released rather than leaked.
+// already held is released rather than leaked on 2.7, and kept on 3.
 int DataAttribute_init(PyObject* self, PyObject* /*args*/, PyObject* /*kwds*/) {
-  ClearHeldAttribute(self);
+  if (kInitReplacesValue) ClearHeldAttribute(self);
   PyErr_SetString(PyExc_TypeError, "Cannot construct abstract DataAttribute directly.");
   return -1;
 }
@@ -29,7 +29,7 @@ PyObject* DataAttribute_count(PyObject* self, PyObject* /*unused*/) {
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
     const auto view = ViewOf<OvAttr::DataAttribute>(self);
     if (!Require(view, kInvalidAttr)) return nullptr;
-    return PyInt_FromSsize_t(static_cast<Py_ssize_t>((view.*count)()));
+    return NewIndex(static_cast<Py_ssize_t>((view.*count)()));
   });
 }
 
@@ -80,23 +80,39 @@ PyObject* DataAttribute_getBoundingSampleTimes(PyObject* self, PyObject* args) {
 }
 
 PyMethodDef kDataAttributeMethods[] = {
-    {"getTupleSize", DataAttribute_count<&OvAttr::DataAttribute::getTupleSize>, METH_NOARGS, ""},
+    {"getTupleSize", DataAttribute_count<&OvAttr::DataAttribute::getTupleSize>, METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getTupleSize($self, /)\n--\n\n"
+                         "The number of values in a tuple, as given when the value was made.")},
     {"getNumberOfValues", DataAttribute_count<&OvAttr::DataAttribute::getNumberOfValues>,
-     METH_NOARGS, ""},
+     METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getNumberOfValues($self, /)\n--\n\nThe number of values of a sample.")},
     {"getNumberOfTuples", DataAttribute_count<&OvAttr::DataAttribute::getNumberOfTuples>,
-     METH_NOARGS, ""},
+     METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getNumberOfTuples($self, /)\n--\n\n"
+                         "The number of whole tuples of a sample (0 for a tuple size below 1).")},
     {"getNumberOfTimeSamples", DataAttribute_count<&OvAttr::DataAttribute::getNumberOfTimeSamples>,
-     METH_NOARGS, ""},
-    {"getSampleTime", DataAttribute_getSampleTime, METH_VARARGS, ""},
-    {"getSampleTimes", DataAttribute_getSampleTimes, METH_NOARGS, ""},
-    {"getBoundingSampleTimes", DataAttribute_getBoundingSampleTimes, METH_VARARGS, ""},
+     METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getNumberOfTimeSamples($self, /)\n--\n\nThe number of time samples.")},
+    {"getSampleTime", DataAttribute_getSampleTime, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("getSampleTime($self, index, /)\n--\n\n"
+                         "The time of sample index, in ascending order; 0.0 outside the samples.")},
+    {"getSampleTimes", DataAttribute_getSampleTimes, METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getSampleTimes($self, /)\n--\n\n"
+                         "The sample times, ascending, as a tuple of floats.")},
+    {"getBoundingSampleTimes", DataAttribute_getBoundingSampleTimes, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("getBoundingSampleTimes($self, time, /)\n--\n\n"
+                         "The sample times around time, as (low, high); (None, None) when there "
+                         "are no samples or time is NaN.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-PyTypeObject PyDataAttribute_Type =
-    DefineAttributeType("PyOvAttribute.DataAttribute", "TESSARK data attribute", &PyAttribute_Type,
-                        kDataAttributeMethods, DataAttribute_init);
+PyTypeObject PyDataAttribute_Type = DefineAttributeType(
+    "PyOvAttribute.DataAttribute",
+    PYOVATTR_DOC("TESSARK data attribute",
+                 "The abstract base of IntAttribute, FloatAttribute, DoubleAttribute and "
+                 "StringAttribute: values in time samples, grouped in tuples."),
+    &PyAttribute_Type, kDataAttributeMethods, DataAttribute_init);
 
 }  // namespace Tessark::PyOvAttribute::v1

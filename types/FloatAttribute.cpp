@@ -6,6 +6,12 @@
 namespace Tessark::PyOvAttribute::v1 {
 
 PyTypeObject PyFloatAttribute_Type = DefineTypedAttributeType<OvAttr::FloatAttribute>(
-    "PyOvAttribute.FloatAttribute", "TESSARK FloatAttribute ");
+    "PyOvAttribute.FloatAttribute",
+    PYOVATTR_DOC(
+        "TESSARK FloatAttribute ",
+        "FloatAttribute(attrdata, tupleSize=1)\n--\n\n"
+        "32-bit floats in time samples, grouped in tuples of tupleSize. attrdata is one number, "
+        "a sequence or a buffer of them (one sample at time 0), or a dict of time: such a "
+        "sequence."));
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -9,10 +9,8 @@ namespace {
 // Every argument is accepted and ignored, so that code handing the same arguments to every
 // attribute type works for the null one too.
 int NullAttribute_init(PyObject* self, PyObject* /*args*/, PyObject* /*kwds*/) {
-  return GuardCpp(-1, [&] {
-    SetHeldAttribute(self, OvAttr::NullAttribute());
-    return 0;
-  });
+  if (!StartInitialiser(self)) return -1;
+  return GuardCpp(-1, [&] { return SetHeldAttribute(self, OvAttr::NullAttribute()) ? 0 : -1; });
 }
 
 PyMethodDef kNullAttributeMethods[] = {
@@ -22,7 +20,10 @@ PyMethodDef kNullAttributeMethods[] = {
 }  // namespace
 
 PyTypeObject PyNullAttribute_Type =
-    DefineAttributeType("PyOvAttribute.NullAttribute", "TESSARK NullAttribute ", &PyAttribute_Type,
-                        kNullAttributeMethods, NullAttribute_init);
+    DefineAttributeType("PyOvAttribute.NullAttribute",
+                        PYOVATTR_DOC("TESSARK NullAttribute ",
+                                     "NullAttribute(*args, **kwargs)\n--\n\n"
+                                     "The attribute of no value; every argument is ignored."),
+                        &PyAttribute_Type, kNullAttributeMethods, NullAttribute_init);
 
 }  // namespace Tessark::PyOvAttribute::v1

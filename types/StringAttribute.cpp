@@ -7,6 +7,11 @@
 namespace Tessark::PyOvAttribute::v1 {
 
 PyTypeObject PyStringAttribute_Type = DefineTypedAttributeType<OvAttr::StringAttribute>(
-    "PyOvAttribute.StringAttribute", "TESSARK StringAttribute ");
+    "PyOvAttribute.StringAttribute",
+    PYOVATTR_DOC(
+        "TESSARK StringAttribute ",
+        "StringAttribute(attrdata, tupleSize=1)\n--\n\n"
+        "Strings in time samples, grouped in tuples of tupleSize. attrdata is one str or bytes, "
+        "a sequence of them (one sample at time 0), or a dict of time: such a sequence."));
 
 }  // namespace Tessark::PyOvAttribute::v1

@@ -28,15 +28,42 @@ C MakeFromValues(const Element<C>* values, int64_t count, int64_t tupleSize) {
   }
 }
 
+#if PYOVATTR_PY3
+// The buffer form (3): `numbers` of a view the caller holds, converted in one pass, or for a
+// buffer of the kind's own element type handed to the library as it is, for one copy. Large
+// values are converted and copied without the lock: the view keeps the memory. Returns the
+// attribute, or an invalid one with OverflowError set. Throws std::bad_alloc.
+template <typename C>
+C MakeFromBuffer(const BufferNumbers& numbers, int64_t tupleSize) {
+  using T = Element<C>;
+  const auto count = static_cast<int64_t>(numbers.count);
+  Py_ssize_t bad = -1;
+  C built;
+  {
+    ReleasedGil released(static_cast<size_t>(numbers.count) * numbers.size >= kReleaseGilBytes);
+    if (numbers.isStoredAs<T>()) {
+      built = MakeFromValues<C>(static_cast<const T*>(numbers.data), count, tupleSize);
+    } else {
+      ScratchVector<T> values(static_cast<size_t>(numbers.count));
+      bad = ConvertBufferNumbers(numbers, values.data());
+      if (bad < 0) built = MakeFromValues<C>(values.data(), count, tupleSize);
+    }
+  }
+  if (bad >= 0) RaiseBufferOverflow(numbers, bad);
+  return built;
+}
+#endif
+
 // tp_init of the four kinds: IntAttribute(attrdata, tupleSize=1) and the like. `attrdata` is
-// one value, a dictionary of time: sequence, or a sequence. On failure the object holds no
-// handle, even if it held one before.
+// one value, a dictionary of time: sequence, or a sequence; on 3, for numbers, a buffer too,
+// also as a dictionary's value. On failure the object holds no handle, even if it held one
+// before (2.7; on 3 an object that holds one refuses a second __init__).
 template <typename C>
 int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
   using Kind = TypedKind<C>;
   using T = Element<C>;
   // A repeated __init__ gives the object a new value: the old handle goes now, not at exit.
-  ClearHeldAttribute(self);
+  if (!StartInitialiser(self)) return -1;
 
   return GuardCpp(-1, [&]() -> int {
     static const char* keywords[] = {"attrdata", "tupleSize", nullptr};
@@ -47,11 +74,28 @@ int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
       return -1;
     }
 
+    // The library copies from the call's own arrays (strings from text objects that borrowed
+    // holds), so other threads may run meanwhile.
+    Borrowed borrowed;  // declared first: it must outlive the library call
+    C built;
+#if PYOVATTR_PY3
+    // Before the scalar form, which would take a one-value array as its number.
+    if constexpr (!OvAttr::detail::kIsString<T>) {
+      if (IsNumberBuffer(attrdata)) {
+        BufferNumbers numbers;
+        if (!ReadBufferNumbers(attrdata, borrowed.buffers.emplace_back(), Kind::kName,
+                               std::is_integral_v<T>, &numbers))
+          return -1;
+        built = MakeFromBuffer<C>(numbers, tupleSize);
+        return built.isValid() && SetHeldAttribute(self, std::move(built)) ? 0 : -1;
+      }
+    }
+#endif
+
     T scalar{};
-    switch (Kind::convert(attrdata, &scalar)) {
+    switch (Kind::convert(attrdata, &scalar, borrowed)) {
       case Conversion::kDone:
-        SetHeldAttribute(self, C(scalar));
-        return 0;
+        return SetHeldAttribute(self, C(scalar)) ? 0 : -1;
       case Conversion::kRefused:
         break;
       case Conversion::kFailed: {
@@ -65,13 +109,9 @@ int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
       }
     }
 
-    // The library copies from the call's own arrays (strings from str objects that keepAlive
-    // holds), so other threads may run meanwhile.
-    std::vector<PyRef> keepAlive;  // declared first: it must outlive the library call
-    C built;
     if (PyDict_Check(attrdata)) {
       Samples<T> samples;
-      const Conversion result = SamplesFromPyDict<C>(attrdata, samples, keepAlive);
+      const Conversion result = SamplesFromPyDict<C>(attrdata, samples, borrowed);
       if (result == Conversion::kFailed) return -1;
       if (result == Conversion::kDone) {
         ReleasedGil released(samples.values.size() * sizeof(T) >= kReleaseGilBytes);
@@ -80,7 +120,7 @@ int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
       }
     } else if (PySequence_Check(attrdata)) {
       ScratchVector<T> values;
-      const Conversion result = VectorFromPySequence<C>(attrdata, values, keepAlive);
+      const Conversion result = VectorFromPySequence<C>(attrdata, values, borrowed);
       if (result == Conversion::kFailed) return -1;
       if (result == Conversion::kDone) {
         ReleasedGil released(values.size() * sizeof(T) >= kReleaseGilBytes);
@@ -91,8 +131,7 @@ int InitTypedAttribute(PyObject* self, PyObject* args, PyObject* kwds) {
       PyErr_SetString(PyExc_TypeError, Kind::kNoFormMessage);
       return -1;
     }
-    SetHeldAttribute(self, std::move(built));
-    return 0;
+    return SetHeldAttribute(self, std::move(built)) ? 0 : -1;
   });
 }
 
@@ -165,7 +204,8 @@ PyObject* GetTypedValue(PyObject* self, PyObject* args, PyObject* kwds) {
         typename C::ValueType fallback{};
         if (defaultObject != nullptr) {
           Element<C> converted{};
-          switch (Kind::convert(defaultObject, &converted)) {
+          Borrowed borrowed;
+          switch (Kind::convert(defaultObject, &converted, borrowed)) {
             case Conversion::kDone:
               // A string default is copied up to its first NUL, so the object need not outlive
               // the call.
@@ -186,10 +226,18 @@ PyObject* GetTypedValue(PyObject* self, PyObject* args, PyObject* kwds) {
 // The method table of each of the four kinds.
 template <typename C>
 PyMethodDef kTypedAttributeMethods[] = {
-    {"getData", TypedAttribute_getData<C>, METH_NOARGS, ""},
-    {"getSamples", TypedAttribute_getSamples<C>, METH_NOARGS, ""},
-    {"getNearestSample", TypedAttribute_getNearestSample<C>, METH_VARARGS, ""},
-    {"getValue", reinterpret_cast<PyCFunction>(GetTypedValue<C>), METH_VARARGS | METH_KEYWORDS, ""},
+    {"getData", TypedAttribute_getData<C>, METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getData($self, /)\n--\n\n"
+                         "The values of the sample nearest to time 0, as a ConstVector.")},
+    {"getSamples", TypedAttribute_getSamples<C>, METH_NOARGS,
+     PYOVATTR_METHOD_DOC("getSamples($self, /)\n--\n\n"
+                         "Every sample as a dict of time: ConstVector, in ascending time order.")},
+    {"getNearestSample", TypedAttribute_getNearestSample<C>, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("getNearestSample($self, time, /)\n--\n\n"
+                         "The values of the sample nearest to time (the earlier one on a tie), "
+                         "as a ConstVector.")},
+    {"getValue", reinterpret_cast<PyCFunction>(GetTypedValue<C>), METH_VARARGS | METH_KEYWORDS,
+     TypedKind<C>::kGetValueDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -23,15 +23,21 @@ Conversion DoubleThroughNumberFloat(PyObject* obj, double* value) {
 
 Conversion IntFromPyObject(PyObject* obj, int32_t* slot) {
   long value;
-  if (PyInt_Check(obj)) {
-    value = PyInt_AS_LONG(obj);
+  if (IsInt(obj)) {
+    if (!IntValue(obj, &value)) return Conversion::kFailed;
+#if !PYOVATTR_PY3
   } else if (PyLong_Check(obj)) {
     value = PyLong_AsLong(obj);
     if (value == -1 && PyErr_Occurred()) return Conversion::kFailed;
+#endif
   } else if (!PyNumber_Check(obj)) {
     return Conversion::kRefused;
   } else {
+#if PYOVATTR_PY3
+    PyRef asLong = PyRef::steal(PyNumber_Index(obj));
+#else
     PyRef asLong = PyRef::steal(PyNumber_Long(obj));
+#endif
     if (!asLong) return Conversion::kFailed;
     value = PyLong_AsLong(asLong.get());
     if (value == -1 && PyErr_Occurred()) return Conversion::kFailed;
@@ -59,9 +65,11 @@ Conversion FloatFromPyObject(PyObject* obj, float* slot) {
   return result;
 }
 
-Conversion StringFromPyObject(PyObject* obj, const char** slot) {
-  if (!PyString_Check(obj)) return Conversion::kRefused;
-  *slot = PyString_AS_STRING(obj);
+Conversion StringFromPyObject(PyObject* obj, const char** slot, PyRef* holder) {
+  if (!IsText(obj)) return Conversion::kRefused;
+  Platform::StringView text;
+  if (!TextBytes(obj, &text, holder)) return Conversion::kFailed;
+  *slot = text.data();
   return Conversion::kDone;
 }
 

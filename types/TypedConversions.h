@@ -23,9 +23,10 @@ enum class Conversion {
 };
 
 // int and subclasses (bool included), long and subclasses, then anything PyNumber_Check
-// accepts through PyNumber_Long (floats truncate toward zero). Values outside the signed
-// 32-bit range fail with OverflowError: narrowing them silently would store another number.
-// Borrows obj.
+// accepts through PyNumber_Long (floats truncate toward zero); on 3, where int is the one
+// integer type, anything else through PyNumber_Index, so that a float fails with TypeError as
+// in the interpreter's own array.array. Values outside the signed 32-bit range fail with
+// OverflowError: narrowing them silently would store another number. Borrows obj.
 Conversion IntFromPyObject(PyObject* obj, int32_t* slot);
 
 // float and subclasses, then anything PyNumber_Check accepts through PyNumber_Float; the
@@ -35,10 +36,11 @@ Conversion FloatFromPyObject(PyObject* obj, float* slot);
 // As FloatFromPyObject, keeping the double. Borrows obj.
 Conversion DoubleFromPyObject(PyObject* obj, double* slot);
 
-// str and subclasses only (never unicode). The slot receives the object's own buffer, which
-// ends at its first NUL and lives only as long as the object: the caller keeps obj alive
-// while it uses the pointer. Borrows obj.
-Conversion StringFromPyObject(PyObject* obj, const char** slot);
+// Text (IsText: 2.7 str and subclasses, never unicode; 3 str or bytes). The slot receives the
+// bytes where they lie (TextBytes), ending at their first NUL, which live only as long as the
+// object and `holder` (which receives what had to be made): the caller keeps both alive while
+// it uses the pointer. Borrows obj.
+Conversion StringFromPyObject(PyObject* obj, const char** slot, PyRef* holder);
 
 // A sample time from a dictionary key: float and subclasses directly, else anything
 // PyNumber_Check accepts through PyNumber_Float, rounded to the nearest 32-bit float. NaN

@@ -9,15 +9,15 @@ namespace Tessark::PyOvAttribute::v1 {
 
 namespace {
 
-// Both functions parse one NUL-free string, run `codec` on it and return the str of the result
+// Both functions parse one NUL-free text, run `codec` on it and return the text of the result
 // up to its first NUL. Returns a new reference.
 template <typename Codec>
 PyObject* RunCodec(PyObject* args, Codec codec) {
-  const char* text = nullptr;
-  if (!PyArg_ParseTuple(args, "s", &text)) return nullptr;
+  TextArg text;
+  if (!PyArg_ParseTuple(args, PYOVATTR_TEXT, PYOVATTR_TEXT_ARG(text))) return nullptr;
   return GuardCpp<PyObject*>(nullptr, [&]() -> PyObject* {
-    const std::string result = codec(std::string(text));
-    return PyString_FromString(result.c_str());
+    const std::string result = codec(text.get().str());
+    return NewText(result.c_str());
   });
 }
 
@@ -32,8 +32,12 @@ PyObject* Module_DelimiterDecode(PyObject* /*module*/, PyObject* args) {
 }  // namespace
 
 PyMethodDef kModuleMethods[] = {
-    {"DelimiterEncode", Module_DelimiterEncode, METH_VARARGS, ""},
-    {"DelimiterDecode", Module_DelimiterDecode, METH_VARARGS, ""},
+    {"DelimiterEncode", Module_DelimiterEncode, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("DelimiterEncode(text, /)\n--\n\n"
+                         "text with '.', '/' and '%' escaped (%2E, %2F, %25), so that it serves "
+                         "as one child name where dots are paths.")},
+    {"DelimiterDecode", Module_DelimiterDecode, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("DelimiterDecode(text, /)\n--\n\nThe text DelimiterEncode was given.")},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -77,10 +77,19 @@ PyObject* Util_ResampleAttrWithInterp(PyObject* /*module*/, PyObject* args) {
 }  // namespace
 
 PyMethodDef kUtilMethods[] = {
-    {"RemoveTimeSamplesIfAllSame", Util_RemoveTimeSamplesIfAllSame, METH_VARARGS, ""},
+    {"RemoveTimeSamplesIfAllSame", Util_RemoveTimeSamplesIfAllSame, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("RemoveTimeSamplesIfAllSame(attribute, /)\n--\n\n"
+                         "The attribute with one sample where all its samples hold the same "
+                         "values, in every child of a group too.")},
     {"RemoveTimeSamplesUnneededForShutter", Util_RemoveTimeSamplesUnneededForShutter, METH_VARARGS,
-     ""},
-    {"ResampleAttrWithInterp", Util_ResampleAttrWithInterp, METH_VARARGS, ""},
+     PYOVATTR_METHOD_DOC("RemoveTimeSamplesUnneededForShutter(attribute, shutterOpen, "
+                         "shutterClose, /)\n--\n\n"
+                         "The attribute with only the samples that the shutter interval needs, "
+                         "in every child of a group too.")},
+    {"ResampleAttrWithInterp", Util_ResampleAttrWithInterp, METH_VARARGS,
+     PYOVATTR_METHOD_DOC("ResampleAttrWithInterp(attribute, times, /)\n--\n\n"
+                         "The attribute sampled at the sample times of the data attribute "
+                         "times, numbers interpolated linearly, in every child of a group too.")},
     {nullptr, nullptr, 0, nullptr},
 };
 

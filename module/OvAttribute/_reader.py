@@ -8,9 +8,10 @@ text and accepts only the calls writePython writes, with literal arguments:
     OvAttribute.IntAttribute({0.0: [1, 2]}, 1)            (also Float-, Double-, StringAttribute)
     OvAttribute.GroupAttribute([('name', <attribute text>), ], True)
 
-Numbers may be negative, and nan and inf stand for themselves, as in the text writePython
-writes. Anything else (another name, an operator, a keyword argument, a comprehension, a
-lambda) is refused with ValueError, and nothing of the text is ever evaluated.
+Numbers may be negative; nan and inf stand for themselves, as in the text writePython writes
+on Python 2.7, and so do float('nan') and float('inf'), as it writes them on Python 3. Anything
+else (another name or call, an operator, a keyword argument, a comprehension, a lambda) is
+refused with ValueError, and nothing of the text is ever evaluated.
 """
 
 import ast
@@ -28,20 +29,34 @@ class _Refused(Exception):
     pass
 
 
+# The node types of constants: ast.Constant from Python 3.8 (the older names, deprecated since,
+# are gone from 3.14 and warn when touched from 3.12), ast.Num and ast.Str on 2.7, whose True
+# and False are names.
+if sys.version_info >= (3, 8):
+    _CONSTANTS = {ast.Constant: "value"}
+else:
+    _CONSTANTS = {ast.Num: "n", ast.Str: "s"}
+
+
+def _non_finite(node):
+    """The value of float('nan') or float('inf'), or None for any other node."""
+    if isinstance(node, ast.Call) and isinstance(node.func, ast.Name) and \
+            node.func.id == "float" and len(node.args) == 1 and not node.keywords:
+        text = _literal(node.args[0])
+        if isinstance(text, _TEXT_TYPES) and text in ("nan", "inf"):
+            return float(text)
+    return None
+
+
 def _literal(node):
-    """The value of a literal of writePython's text: a number, a string, nan, inf, True,
-    False, a list or a dictionary of them."""
-    constant = getattr(ast, "Constant", None)
-    if constant is not None and isinstance(node, constant):  # Python 3.8 and newer
-        value = node.value
-    elif isinstance(node, getattr(ast, "Num", ())):
-        value = node.n
-    elif isinstance(node, getattr(ast, "Str", ())):
-        value = node.s
-    elif isinstance(node, getattr(ast, "NameConstant", ())):
-        value = node.value
+    """The value of a literal of writePython's text: a number, a string, nan, inf (also as
+    float('nan') and float('inf')), True, False, a list or a dictionary of them."""
+    if type(node) in _CONSTANTS:
+        value = getattr(node, _CONSTANTS[type(node)])
     elif isinstance(node, ast.Name) and node.id in _NAMES:
         return _NAMES[node.id]
+    elif _non_finite(node) is not None:
+        return _non_finite(node)
     elif isinstance(node, ast.UnaryOp) and isinstance(node.op, (ast.USub, ast.UAdd)):
         value = _literal(node.operand)
         if isinstance(value, bool) or not isinstance(value, _NUMBER_TYPES):

@@ -9,6 +9,7 @@
 
 #include "PyOvAttribute/PyOvAttribute.h"
 #include "Tessark/OvAttribute/Testing.h"
+#include "module/Compat.h"
 #include "module/PyRef.h"
 
 namespace {
@@ -84,7 +85,7 @@ PyObject* testext_add_to_module(PyObject* /*self*/, PyObject* args) {
 }
 
 PyObject* testext_dummy_export(PyObject* /*self*/, PyObject* /*unused*/) {
-  return PyInt_FromLong(PyOv::_tessark_dummy_dll_export);
+  return PyOv::NewInt(PyOv::_tessark_dummy_dll_export);
 }
 
 PyMethodDef testext_methods[] = {
@@ -97,17 +98,33 @@ PyMethodDef testext_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// A well-behaved caller imports PyOvAttribute first. OVATTR_TESTEXT_NO_IMPORT leaves that to
+// the exported functions, to check that they ready the types themselves.
+bool ImportFirst() {
+  return std::getenv("OVATTR_TESTEXT_NO_IMPORT") ||
+         PyOv::PyRef::steal(PyImport_ImportModule("PyOvAttribute"));
+}
+
 }  // namespace
 
 // The build hides every symbol, and PyMODINIT_FUNC carries no export attribute in 2.7.
+#if PYOVATTR_PY3
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__ovattr_testext() {
+  static PyModuleDef definition = {PyModuleDef_HEAD_INIT,
+                                   "_ovattr_testext",
+                                   "Drives PyOvAttribute's exported functions.",
+                                   -1,
+                                   testext_methods,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr};
+  return ImportFirst() ? PyModule_Create(&definition) : nullptr;
+}
+#else
 extern "C" __attribute__((visibility("default"))) void init_ovattr_testext() {
-  // A well-behaved caller imports PyOvAttribute first. OVATTR_TESTEXT_NO_IMPORT leaves that to
-  // the exported functions, to check that they ready the types themselves.
-  if (!std::getenv("OVATTR_TESTEXT_NO_IMPORT")) {
-    PyObject* pyOvAttribute = PyImport_ImportModule("PyOvAttribute");
-    if (!pyOvAttribute) return;
-    Py_DECREF(pyOvAttribute);
-  }
+  if (!ImportFirst()) return;
   Py_InitModule4("_ovattr_testext", testext_methods, "Drives PyOvAttribute's exported functions.",
                  nullptr, PYTHON_API_VERSION);
 }
+#endif
