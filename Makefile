@@ -1,5 +1,6 @@
 # The two commands of the README:
 #   make        installs missing system packages (as root), builds everything and runs the tour
+#               under every interpreter built
 #   make test   builds and runs every test suite through CTest
 BUILD_DIR ?= build
 BUILD_TYPE ?= Release
@@ -7,9 +8,10 @@ BUILD_TYPE ?= Release
 # Makefiles. It is chosen when configuring, after `deps`, and a folder configured before keeps
 # the generator it was made with.
 GENERATOR ?=
-# Debian packages the build needs (Python 2.7 itself comes from pyenv or the system).
+# Debian packages the build needs: Python 3 with its headers, numpy for the buffer tests. (Python
+# 2.7, which Debian 12 does not ship, comes from pyenv where someone installed it.)
 PACKAGES := cmake g++ make pkg-config ninja-build libgtest-dev libbenchmark-dev \
-            libxxhash-dev libpugixml-dev libcli11-dev
+            libxxhash-dev libpugixml-dev libcli11-dev python3-dev python3-numpy
 
 .PHONY: all deps configure build run test clean
 
@@ -41,8 +43,11 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR)
 
+# The tour under every interpreter built: 2.7 (run-python) where it was found, each Python 3.
 run: build
-	$(BUILD_DIR)/run-python examples/tour.py
+	@set -e; for wrapper in $(BUILD_DIR)/run-python $(BUILD_DIR)/run-python3.*; do \
+	  if [ -x "$$wrapper" ]; then echo "== $$wrapper examples/tour.py"; "$$wrapper" examples/tour.py; fi; \
+	done
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j 2

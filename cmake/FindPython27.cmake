@@ -1,10 +1,11 @@
-# Finds CPython 2.7 with its headers and defines the Python2:: targets.
+# Finds CPython 2.7 with its headers and defines the Python2:: targets; sets OVATTR_PYTHON2_FOUND.
 #
 # Order: Python2_EXECUTABLE or Python2_ROOT_DIR given by the user; the PYTHON2 environment
 # variable (an interpreter); a python2.7 on PATH that actually runs (pyenv shims often do not);
 # the newest 2.7 under pyenv ($PYENV_ROOT, `pyenv root`, ~/.pyenv); the system. An interpreter
 # the user named is checked and, when it will not do, refused at once with the reason; when
-# nothing is found, the message lists what was tried and what would work on this machine.
+# nothing is found, the message lists what was tried and what would work on this machine, and
+# the build goes on without 2.7 (OVATTR_PYTHON2_REQUIRED makes that an error).
 
 # Sets `out` to why `exe` is not a CPython 2.7 with headers, or to "" when it is (and then
 # `real` to the interpreter it runs, past any shim or wrapper).
@@ -138,11 +139,17 @@ endif()
 
 set(Python2_FIND_STRATEGY LOCATION)
 find_package(Python2 2.7 EXACT COMPONENTS Interpreter Development.Module Development.Embed)
+set(OVATTR_PYTHON2_FOUND "${Python2_FOUND}")
 if(NOT Python2_FOUND)
   list(APPEND _ovattr_tried "CMake's FindPython2 on this system: no CPython 2.7 with headers")
   list(JOIN _ovattr_tried "\n  - " _ovattr_tried)
   _ovattr_python_remedies(_ovattr_remedies)
-  message(FATAL_ERROR "CPython 2.7 with its headers was not found. Tried:\n"
-                      "  - ${_ovattr_tried}\nWhat works here:\n${_ovattr_remedies}")
+  set(_ovattr_text "CPython 2.7 with its headers was not found. Tried:\n"
+                   "  - ${_ovattr_tried}\nWhat works here:\n${_ovattr_remedies}")
+  if(OVATTR_PYTHON2_REQUIRED)
+    message(FATAL_ERROR ${_ovattr_text})
+  endif()
+  message(STATUS ${_ovattr_text} "\nThe module is built for Python 3 only.")
+  return()
 endif()
 message(STATUS "Python 2.7: ${Python2_EXECUTABLE}")

@@ -5,6 +5,7 @@
 //                               and every child; strings and null as they are
 //   with_child(group, name, a)  the group with child `name` set to `a`
 
+#define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <cstdint>
@@ -121,9 +122,27 @@ PyMethodDef consumer_methods[] = {
 }  // namespace
 
 // PyMODINIT_FUNC carries no export attribute in 2.7.
+#if PY_MAJOR_VERSION >= 3
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_ovattr_consumer() {
+  static PyModuleDef definition = {PyModuleDef_HEAD_INIT,
+                                   "ovattr_consumer",
+                                   nullptr,
+                                   -1,
+                                   consumer_methods,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr};
+  PyObject* pyOvAttribute = PyImport_ImportModule("PyOvAttribute");  // readies its types
+  if (!pyOvAttribute) return nullptr;
+  Py_DECREF(pyOvAttribute);
+  return PyModule_Create(&definition);
+}
+#else
 extern "C" __attribute__((visibility("default"))) void initovattr_consumer() {
   PyObject* pyOvAttribute = PyImport_ImportModule("PyOvAttribute");  // readies its types
   if (!pyOvAttribute) return;
   Py_DECREF(pyOvAttribute);
   Py_InitModule("ovattr_consumer", consumer_methods);
 }
+#endif

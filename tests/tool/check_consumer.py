@@ -17,4 +17,4 @@ assert w.getChildByName("more") == d and w.getChildByName("ints") == g.getChildB
 
 tool = subprocess.Popen([os.path.join(prefix, "bin", "ovattr"), "hash", "-"],
                         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-assert tool.communicate(g.getXML())[0] == g.getHash() + "  -\n"
+assert tool.communicate(g.getXML().encode())[0].decode() == g.getHash() + "  -\n"
