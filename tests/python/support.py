@@ -8,6 +8,7 @@ arguments. The hostile sweep runs it once per call; the leak check runs it many 
 watches resident memory too.
 """
 
+import array
 import ctypes
 import gc
 import os
@@ -25,6 +26,31 @@ if PY3:
     text, long_int, range_ = str, int, range
 else:
     text, long_int, range_ = unicode, long, xrange  # noqa: F821
+
+try:
+    import numpy
+except ImportError:
+    if os.environ.get("OVATTR_REQUIRE_NUMPY"):  # the build found numpy for this interpreter
+        raise
+    numpy = None
+
+
+def py(two, three):
+    """A table's entry for the interpreter running: 2.7's, or Python 3's."""
+    return three if PY3 else two
+
+
+def buffer_address(obj):
+    """The address of the first byte of obj's buffer (Python 3), as its exporter gives it."""
+    view = ctypes.create_string_buffer(256)  # larger than any interpreter's Py_buffer
+    get = ctypes.pythonapi.PyObject_GetBuffer
+    get.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_int]
+    if get(obj, view, 0) != 0:
+        raise BufferError("no buffer")
+    address = ctypes.c_void_p.from_buffer(view).value
+    ctypes.pythonapi.PyBuffer_Release.argtypes = [ctypes.c_void_p]
+    ctypes.pythonapi.PyBuffer_Release(view)
+    return address
 
 NAN, INF = float("nan"), float("inf")
 UNDER_A_TOOL = "asan" in os.environ.get("LD_PRELOAD", "") or \
@@ -73,11 +99,19 @@ def _held_by(obj):
     held = set([id(obj)])
     for ref in gc.get_referents(obj):
         held.add(id(ref))
-        if isinstance(ref, (tuple, list)):
-            held.update(id(item) for item in ref)
-        elif isinstance(ref, dict):
-            held.update(id(item) for item in ref.values())
+        # The base types' own iteration: a hostile subclass's runs nothing here.
+        for base, items in ((tuple, tuple.__iter__), (list, list.__iter__), (dict, dict.values)):
+            if isinstance(ref, base):
+                held.update(id(item) for item in items(ref))
     return held
+
+
+def _forget_frames(error):
+    """Python 3 exceptions keep the frames they passed through, and the frames the call's
+    arguments: an error a call raised holds them as the call's result would."""
+    while error is not None and getattr(error, "__traceback__", None) is not None:
+        error.__traceback__ = None
+        error = error.__context__
 
 
 def _short(obj):
@@ -116,6 +150,7 @@ class Calls(object):
             self.problems.append("%s: SystemError %s" % (label, broken))
         except BaseException as raised:  # pylint: disable=broad-except
             error = raised
+            _forget_frames(error)
         _clear_exception()
         try:
             if _pending():
@@ -229,6 +264,13 @@ def _inside(make_container, position, grow=False):
         SELF_MUTATING.add(id(container))
         return container
     return factory
+
+
+def _buffer_grown_by_a_key():
+    """A bytearray of samples that the key after it tries to grow while it is read."""
+    data = bytearray(b"\x01\x02")
+    grower = subclass(float, __float__=lambda self: data.extend(b"\x03" * 1000) or 0.5)(0.5)
+    return {0.0: data, grower: [1, 2]}
 
 
 def _dict_emptied_by_a_key():
@@ -376,7 +418,12 @@ VALUES = [
     ("file with raising write", lambda: type("F", (), {"write": _raise})()),
     ("GroupBuilder", lambda: builders()[3]), ("vector", lambda: vectors()[1]),
     ("type object", lambda: P.IntAttribute), ("Util", lambda: P.Util),
-] + [("attribute %d" % i, lambda i=i: attributes()[i]) for i in range(9)] + [
+    ("bytes", lambda: b"a\xff"), ("array i", lambda: array.array("i", [1, -2])),
+    ("array d", lambda: array.array("d", [0.5])), ("buffer grown by a key", _buffer_grown_by_a_key),
+] + py([], [("strided view", lambda: memoryview(array.array("h", range(6)))[::2]),
+            ("2-d view", lambda: memoryview(b"abcd").cast("B", (2, 2)))]) + (
+    [("numpy", lambda: numpy.arange(4, dtype="int64"))] if numpy is not None else []) + [
+    ("attribute %d" % i, lambda i=i: attributes()[i]) for i in range(9)] + [
     ("empty %d" % i, lambda i=i: empty_objects()[i]) for i in (0, 2, 6, 10, 16)] + [
     ("claims " + t.__name__, lambda t=t: ClassLiar(t))
     for t in (P.IntAttribute, P.GroupAttribute, P.ConstVector, P.GroupBuilder)]

@@ -2,6 +2,8 @@
 their calling conventions, the constants, the Util submodule, the symbols the shared object
 exports, and the C interface driven from another compiled module."""
 
+import ast
+import inspect
 import os
 import subprocess
 import sys
@@ -55,7 +57,7 @@ class Surface(unittest.TestCase):
                          ["RemoveTimeSamplesIfAllSame", "RemoveTimeSamplesUnneededForShutter",
                           "ResampleAttrWithInterp"])
         for fn in [P.DelimiterEncode, P.DelimiterDecode, P.Util.ResampleAttrWithInterp]:
-            self.assertEqual(fn.__doc__, "")
+            self.assertEqual(fn.__doc__ == "", not S.PY3)  # 3: real docstrings (test_stub)
             self.assertRaises(TypeError, fn, text="x")
         import PyOvAttribute as again
         self.assertIs(again.Util, P.Util)
@@ -65,12 +67,12 @@ class Surface(unittest.TestCase):
             kind = getattr(P, name)
             base = getattr(P, base) if isinstance(base, str) else base
             self.assertEqual((kind.__module__, kind.__name__, kind.__bases__, kind.__doc__),
-                             ("PyOvAttribute", name, (base,), doc))
+                             ("PyOvAttribute", name, (base,), S.py(doc, kind.__doc__)))
             methods = sorted(n for n, m in vars(kind).items()
                              if not n.startswith("__") and callable(getattr(kind, n)))
             self.assertEqual(methods, sorted(own), name)
             for method in own:
-                self.assertEqual(getattr(kind, method).__doc__, "", method)
+                self.assertEqual(getattr(kind, method).__doc__ == "", not S.PY3, method)
             if subclassable:
                 self.assertTrue(issubclass(S.subclass(kind), kind))
             else:
@@ -96,6 +98,50 @@ class Surface(unittest.TestCase):
                               P.IntAttribute)
 
 
+@unittest.skipUnless(S.PY3, "docstrings, signatures and the stub are Python 3's")
+class Stub(unittest.TestCase):
+    """PyOvAttribute.pyi against the module: the same names, methods and parameters."""
+
+    def test_stub_and_signatures(self):
+        with open(os.path.join(os.path.dirname(P.__file__), "PyOvAttribute.pyi")) as stub:
+            tree = ast.parse(stub.read())
+        named = dict((getattr(n, "name", None) or getattr(getattr(n, "target", n), "id", "_"), n)
+                     for n in tree.body)
+        named = dict((k, n) for k, n in named.items() if not k.startswith("_"))
+        self.assertEqual(sorted(named), sorted(n for n in dir(P) if not n.startswith("_")))
+        for name, node in named.items():
+            real = getattr(P, name)
+            if isinstance(node, ast.FunctionDef):
+                self.assertParameters(node, real)
+            elif isinstance(node, ast.ClassDef):
+                defs = [d for d in node.body if isinstance(d, ast.FunctionDef)]
+                own = [n for n in (vars(real) if real is not P.Util else dir(real))
+                       if not n.startswith("_")]
+                self.assertEqual(sorted(d.name for d in defs if not d.name.startswith("_")),
+                                 sorted(own), name)
+                self.assertEqual([b.id for b in node.bases if isinstance(b, ast.Name)],
+                                 [b.__name__ for b in getattr(real, "__bases__", ())
+                                  if b is not object])
+                for d in defs:
+                    if not d.name.startswith("_"):
+                        self.assertParameters(d, getattr(real, d.name))
+                    elif d.name == "__init__" and getattr(real, "__text_signature__", None):
+                        self.assertParameters(d, real)
+
+    def assertParameters(self, node, real):  # pylint: disable=invalid-name
+        """The stub's parameters of `node` are those of `real`'s signature, in order and kind,
+        and `real` says what it does."""
+        given = node.args
+        kinds = [(getattr(given, "posonlyargs", []), "POSITIONAL_ONLY"),
+                 (given.args, "POSITIONAL_OR_KEYWORD"), ([given.vararg], "VAR_POSITIONAL"),
+                 (given.kwonlyargs, "KEYWORD_ONLY"), ([given.kwarg], "VAR_KEYWORD")]
+        stub = [(a.arg, kind) for args, kind in kinds for a in args if a and a.arg != "self"]
+        actual = [(n, p.kind.name) for n, p in inspect.signature(real).parameters.items()
+                  if n != "self"]
+        self.assertEqual(stub, actual, real)
+        self.assertTrue(real.__doc__, real)
+
+
 def exported_symbols(path):
     nm = subprocess.check_output([os.environ.get("NM", "nm"), "-D", "--defined-only",
                                   "--format=posix", path]).decode()
@@ -111,7 +157,8 @@ class CInterface(unittest.TestCase):
     def test_exports_exactly_the_interface(self):
         namespace = "_ZN7Tessark13PyOvAttribute2v1"
         self.assertEqual(exported_symbols(P.__file__), sorted([
-            "initPyOvAttribute", namespace + "21AttributeFromPyObjectEP7_object",
+            S.py("initPyOvAttribute", "PyInit_PyOvAttribute"),
+            namespace + "21AttributeFromPyObjectEP7_object",
             namespace + "24PyAttributeFromAttributeERKNS_8internal11OvAttribute9AttributeE",
             namespace + "30PyConstVectorFromDataAttributeERKNS_8internal11OvAttribute"
             "13DataAttributeEf", namespace + "25_tessark_dummy_dll_exportE"]))
