@@ -2,16 +2,20 @@
 by step, the three written forms (XML, binary, Python text) read back, and the time-sample
 utilities. Each step checks what it shows, so the tour doubles as a smoke test.
 
-Run it with the built module on the path:
+Run it with the built module on the path, under Python 3 or 2.7:
 
-    make                              # builds everything, then runs this tour
-    <build>/run-python examples/tour.py
+    make                              # builds everything, then runs this tour under each
+    <build>/run-python3 examples/tour.py
 """
 
 from __future__ import print_function
 
-import StringIO
 import sys
+
+try:
+    from cStringIO import StringIO  # Python 2.7
+except ImportError:
+    from io import StringIO
 
 import OvAttribute
 import PyOvAttribute as ov
@@ -98,7 +102,7 @@ def written_forms(scene):
     binary = scene.getBinary()
     from_binary = Attribute.parseBinary(binary)
     show("binary", "%d bytes, reads back equal: %s" % (len(binary), from_binary == scene))
-    out = StringIO.StringIO()
+    out = StringIO()
     scene.writePython(out)
     text = out.getvalue()
     # readPython parses the text and refuses anything but what writePython writes; eval()
@@ -112,7 +116,7 @@ def written_forms(scene):
 
 
 def python_text(attribute):
-    out = StringIO.StringIO()
+    out = StringIO()
     attribute.writePython(out)
     return out.getvalue()
 
