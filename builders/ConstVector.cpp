@@ -368,33 +368,69 @@ PyObject* ConstVector_subscript(PyObject* self, PyObject* key) {
 }
 
 // ---- Iteration (3): an iterator of its own over the values, one kind function a step -------
+//
+// A loop over a vector of a million numbers would spend most of its time making a number
+// object per value and freeing the one before. So the iterator keeps the last two number
+// objects it made, and gives one of them the next value in place when the iterator holds its
+// only reference again (the loop variable has moved on to the next): nothing else can see that
+// object, as for the tuples that the interpreter's own dict and zip iterators reuse. An object
+// that anything else holds (list(v) keeps every one) is left alone, and a new one is made.
 
 struct PyConstVectorIterator {
   PyObject_HEAD PyObject* vector;  // a strong reference; null once exhausted
   const void* values;              // the view's first value, kept alive by vector
-  PyObject* (*element)(const void* values, Py_ssize_t i);  // a new reference
+  OvAttr::AttributeType kind;      // of the values
   Py_ssize_t next;
   Py_ssize_t length;
+  PyObject* made[2];  // strong references (or null): number objects made before
 };
 
+// The element of `value` as a new object, kept in `kept` (a number) for reuse. Out of line: the
+// loop's common step, a reuse, needs no stack frame. Returns a new reference.
 template <typename T>
-PyObject* ElementOf(const void* values, Py_ssize_t i) {
-  return ElementObject(static_cast<const T*>(values)[i]);
+[[gnu::noinline]] PyObject* MakeElement(PyObject*& kept, T value) {
+  PyRef element;
+  if constexpr (std::is_same_v<T, int32_t>) {
+    element = PyRef::steal(NewReusableInt(value));
+  } else {
+    element = PyRef::steal(ElementObject(value));
+  }
+  if constexpr (!OvAttr::detail::kIsString<T>) {
+    PyRef previous = PyRef::steal(kept);
+    kept = PyRef::newRef(element.get()).release();
+  }
+  return element.release();
+}
+
+// The next element. Returns a new reference.
+template <typename T>
+inline PyObject* NextElement(PyConstVectorIterator* iterator) {
+  const T value = static_cast<const T*>(iterator->values)[iterator->next];
+  PyObject*& kept = iterator->made[iterator->next++ & 1];
+  if constexpr (!OvAttr::detail::kIsString<T>) {
+    if (kept && ReuseNumberObject(kept, value)) return PyRef::newRef(kept).release();
+  }
+  return MakeElement(kept, value);
 }
 
 void ConstVectorIterator_dealloc(PyObject* self) {
   auto* iterator = reinterpret_cast<PyConstVectorIterator*>(self);
-  PyRef vector = PyRef::steal(iterator->vector);
-  iterator->vector = nullptr;
-  vector.reset();
+  PyRef owned[] = {PyRef::steal(iterator->vector), PyRef::steal(iterator->made[0]),
+                   PyRef::steal(iterator->made[1])};
+  iterator->vector = iterator->made[0] = iterator->made[1] = nullptr;
+  for (PyRef& reference : owned) reference.reset();
   Py_TYPE(self)->tp_free(self);
 }
 
 // Returns a new reference, or null (without an error) at the end.
 PyObject* ConstVectorIterator_next(PyObject* self) {
   auto* iterator = reinterpret_cast<PyConstVectorIterator*>(self);
-  if (iterator->next < iterator->length)
-    return iterator->element(iterator->values, iterator->next++);
+  // The kind's code inline, behind a branch that every step takes the same way.
+  if (iterator->next < iterator->length) {
+    return VisitKind<PyObject*>(iterator->kind, nullptr, [&](auto tag) {
+      return NextElement<typename decltype(tag)::type>(iterator);
+    });
+  }
   PyRef vector = PyRef::steal(iterator->vector);  // the values are not needed any more
   iterator->vector = nullptr;
   iterator->length = 0;
@@ -409,14 +445,15 @@ PyObject* ConstVector_iter(PyObject* self) {
   if (!iterator) return nullptr;
   iterator->vector = PyRef::newRef(self).release();
   iterator->values = nullptr;
-  iterator->element = nullptr;
+  iterator->kind = OvAttr::kAttrTypeInvalid;
   iterator->next = 0;
   iterator->length = 0;
+  iterator->made[0] = iterator->made[1] = nullptr;
   VisitKind<int>(KindOf(vector), 0, [&](auto tag) {
     using T = typename decltype(tag)::type;
     if (!vector->sample) return 0;
     iterator->values = ViewValues<T>(vector);
-    iterator->element = ElementOf<T>;
+    iterator->kind = KindOf(vector);
     iterator->length = vector->length;
     return 0;
   });

@@ -9,6 +9,18 @@
 
 namespace Tessark::PyOvAttribute::v1 {
 
+PyObject* NewReusableInt(int32_t value) {
+#if PYOVATTR_REUSE_INTS
+  if (!detail::IsSmallInt(value)) {
+    // As the interpreter itself makes ints: room for the digits, then the count set.
+    PyLongObject* number = _PyLong_New(detail::kWideDigits);
+    if (number) detail::WriteInt(number, value);
+    return reinterpret_cast<PyObject*>(number);
+  }
+#endif
+  return NewInt(value);
+}
+
 bool TextBytes(PyObject* obj, Platform::StringView* out, PyRef* holder) {
 #if PYOVATTR_PY3
   if (PyBytes_Check(obj)) {

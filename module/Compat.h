@@ -8,6 +8,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "Tessark/Platform/StringView.h"
 #include "module/PyRef.h"
@@ -87,6 +88,80 @@ inline PyObject* NewUnsigned(size_t value) {
 #else
   return PyInt_FromSize_t(value);
 #endif
+}
+
+// Number objects that an iterator can give the next value in place, when it holds their only
+// reference again (the loop variable has moved on): nothing else can see them, as for the
+// tuples that the interpreter's own iterators reuse. NewReusableInt makes an int with room
+// for the digits of any 32-bit value (on interpreters whose layout the module knows, 3.8 to
+// 3.13; elsewhere a plain int). ReuseNumberObject gives `obj`, made by NewReusableInt or a
+// float, the value `value` when its only reference is the caller's and it is not one of the
+// interpreter's shared small ints; false, with nothing changed, otherwise.
+PyObject* NewReusableInt(int32_t value);  // a new reference
+
+#if PYOVATTR_PY3 && PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+#define PYOVATTR_REUSE_INTS 1
+namespace detail {
+
+// Digits of the widest 32-bit value.
+constexpr Py_ssize_t kWideDigits = (32 + PyLong_SHIFT - 1) / PyLong_SHIFT;
+
+// Whether `value` is one of the interpreter's shared small ints, the only objects of their
+// values.
+inline bool IsSmallInt(int32_t value) noexcept { return value >= -5 && value <= 256; }
+
+// Writes `value` (no small int, so not 0) into an int with room for kWideDigits digits;
+// without branches on the value, which a loop over random numbers would mispredict.
+inline void WriteInt(PyLongObject* number, int32_t value) noexcept {
+  const int64_t wide = value;
+  const auto magnitude = static_cast<uint64_t>(wide < 0 ? -wide : wide);
+  Py_ssize_t count = 1;
+  for (Py_ssize_t i = 1; i < kWideDigits; ++i) count += (magnitude >> (i * PyLong_SHIFT)) != 0;
+#if PY_VERSION_HEX >= 0x030C0000
+  // 3.12 and 3.13: lv_tag holds the digit count above the sign bits (0 positive, 2 negative).
+  number->long_value.lv_tag = (static_cast<uintptr_t>(count) << _PyLong_NON_SIZE_BITS) |
+                              (static_cast<uintptr_t>(value < 0) << 1);
+  digit* digits = number->long_value.ob_digit;
+#else
+  // 3.8 to 3.11: the size is the digit count, negative for a negative number.
+  reinterpret_cast<PyVarObject*>(number)->ob_size = value < 0 ? -count : count;
+  digit* digits = number->ob_digit;
+#endif
+  for (Py_ssize_t i = 0; i < kWideDigits; ++i)
+    digits[i] = static_cast<digit>((magnitude >> (i * PyLong_SHIFT)) & PyLong_MASK);
+}
+
+}  // namespace detail
+#else
+#define PYOVATTR_REUSE_INTS 0
+#endif
+
+inline bool ReuseNumberObject(PyObject* obj, int32_t value) noexcept {
+#if PYOVATTR_REUSE_INTS
+  if (Py_REFCNT(obj) != 1 || !PyLong_CheckExact(obj) || detail::IsSmallInt(value)) return false;
+  detail::WriteInt(reinterpret_cast<PyLongObject*>(obj), value);
+  return true;
+#else
+  (void)obj;
+  (void)value;
+  return false;
+#endif
+}
+
+inline bool ReuseNumberObject(PyObject* obj, double value) noexcept {
+#if PYOVATTR_PY3 && !defined(Py_GIL_DISABLED)
+  if (Py_REFCNT(obj) != 1 || !PyFloat_CheckExact(obj)) return false;
+  reinterpret_cast<PyFloatObject*>(obj)->ob_fval = value;
+  return true;
+#else
+  (void)obj;
+  (void)value;
+  return false;
+#endif
+}
+
+inline bool ReuseNumberObject(PyObject* obj, float value) noexcept {
+  return ReuseNumberObject(obj, static_cast<double>(value));
 }
 
 // ---- Text and bytes ---------------------------------------------------------------------------

@@ -221,7 +221,8 @@ class Vectors(unittest.TestCase):
     """Every ConstVector operation against the same operation on a list of the values."""
 
     def models(self):
-        return [(INT([4, -1, 7, 7, 0]).getData(), [4, -1, 7, 7, 0]),
+        wide = [2 ** 31 - 1, -2 ** 31, 2 ** 30, 300, -2 ** 30, 5, 1 - 2 ** 30, -300]
+        return [(INT([4, -1, 7, 7, 0]).getData(), [4, -1, 7, 7, 0]), (INT(wide).getData(), wide),
                 (FLOAT([0.5, -0.0, 1e-45, INF]).getData(), [0.5, -0.0, f32(1e-45), INF]),
                 (DOUBLE([0.1, 1e16, 2.5]).getData()[1:], [1e16, 2.5]),
                 (STRING(["a", "it's", "\xff", ""]).getData(), ["a", "it's", "\xff", ""]),
@@ -236,6 +237,7 @@ class Vectors(unittest.TestCase):
             self.assertEqual((len(vector), list(vector), repr(vector), str(vector)),
                              (n, model, text, text))
             self.assertEqual(list(reversed(vector)), model[::-1])
+            self.assertEqual([repr(x) for x in vector], [repr(x) for x in model])  # none kept
             for i in range(-n - 2, n + 2):
                 if -n <= i < n:
                     self.assertEqual(repr(vector[i]), repr(model[i]))
