@@ -14,8 +14,12 @@ are reported for information; among them set of plain ints, where the builder al
 IntAttribute per value (an allocation, and a free when the group goes) that the dict does not.
 """
 
-import cStringIO
 import sys
+
+try:
+    from cStringIO import StringIO  # Python 2.7
+except ImportError:
+    from io import StringIO
 
 import PyOvAttribute
 from timing import best_cpu_seconds_of_pair
@@ -83,9 +87,10 @@ def measure():
          lambda: GroupAttribute(attribute_pairs), lambda: dict(attribute_pairs), None),
         ("getChildByName vs slice(dict.get(name))",
          lambda: _lookup_children(group, names), lambda: _lookup_dict(table, names), 2.0),
-        ("childList() vs dict.items()", group.childList, table.items, None),
-        ("writePython(cStringIO) vs getXML()",
-         lambda: group.writePython(cStringIO.StringIO()), group.getXML, 20.0),
+        ("childList() vs list(dict.items())", group.childList, lambda: list(table.items()),
+         None),
+        ("writePython(StringIO) vs getXML()",
+         lambda: group.writePython(StringIO()), group.getXML, 20.0),
     ]
     return [(label,) + _pair(subject, baseline) + (limit,)
             for label, subject, baseline, limit in rows]

@@ -1,9 +1,9 @@
 """Benchmarks of the PyOvAttribute module on 1,000,000 values, each against a standard-library
-baseline measured in the same run. Only ratios are judged (absolute times vary with the machine
-and its load); ns/element are printed for both sides.
+baseline measured in the same run, under Python 3 or 2.7. Only ratios are judged (absolute
+times vary with the machine and its load); ns/element are printed for both sides.
 
-    <build>/run-python bench/bench_module.py            # all sections; exits 1 on a MISS
-    <build>/run-python bench/bench_module.py --quick    # 100,000 values, for a smoke run
+    <build>/run-python3 bench/bench_module.py           # all sections; exits 1 on a MISS
+    <build>/run-python3 bench/bench_module.py --quick   # 100,000 values, for a smoke run
     import bench_module; bench_module.run(report)       # report(line) gets each line; returns
                                                         # True when every target is met
 
@@ -18,21 +18,40 @@ Targets (ratio = module / baseline):
   v[i] over every element of getData() vs array     <= 1.3
   repr(v) of an int and a double vector vs list     <= 1.0
   v1 == v2, equal vectors of one kind vs lists      <= 0.2
-  cPickle dumps / loads (protocol 2) of a FloatAttribute vs of array('f')  <= 3.0 each way
+  pickle dumps / loads (the highest protocol) of a FloatAttribute vs of array('f')  <= 3.0 each
   resident memory added by IntAttribute(1M ints)    <= 4.2 MB (the list itself: ~30 MB)
+Python 3 only (buffers and iteration):
+  FloatAttribute / IntAttribute of a numpy float32 / int32 array vs ndarray.copy()  <= 1.5
+  the same of an array.array('f') / ('i') vs a copy of the array (a[:])             <= 1.5
+  numpy.asarray(v) and memoryview(v) of 1M values vs of 10 values                   <= 2.0
+  for x in v, 1M ints, vs for x in a list of them   <= 1.2
+  list(v) vs list(array('i'))                       <= 1.5
 """
 
 import array
-import cPickle
 import gc
 import os
+import pickle
 import random
 import subprocess
 import sys
 
+try:
+    import cPickle as pickle  # Python 2.7's fast pickle; Python 3's pickle is the C one
+except ImportError:
+    pass
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
 import PyOvAttribute
 from timing import best_cpu_seconds_of_pair
 from PyOvAttribute import DoubleAttribute, FloatAttribute, IntAttribute, StringAttribute
+
+PY3 = sys.version_info[0] >= 3
+if PY3:
+    xrange = range  # pylint: disable=redefined-builtin,invalid-name
 
 EXTRA_SECTIONS = ["bench_groups", "bench_threads"]
 
@@ -144,13 +163,57 @@ def _reads(table, ints, floats, count):
 def _pickles(table, floats, count):
     attribute = FloatAttribute(floats)
     values = array.array("f", floats)
-    pickled, pickled_array = cPickle.dumps(attribute, 2), cPickle.dumps(values, 2)
-    assert cPickle.loads(pickled) == attribute and cPickle.loads(pickled_array) == values
-    table.header("pickles, %d floats" % count)
-    table.ratio("cPickle.dumps(FloatAttribute, 2) vs of array('f')",
-                lambda: cPickle.dumps(attribute, 2), lambda: cPickle.dumps(values, 2), count, 3.0)
-    table.ratio("cPickle.loads of it vs of the array's",
-                lambda: cPickle.loads(pickled), lambda: cPickle.loads(pickled_array), count, 3.0)
+    protocol = pickle.HIGHEST_PROTOCOL
+    pickled, pickled_array = pickle.dumps(attribute, protocol), pickle.dumps(values, protocol)
+    assert pickle.loads(pickled) == attribute and pickle.loads(pickled_array) == values
+    table.header("pickles, %d floats, protocol %d" % (count, protocol))
+    table.ratio("pickle.dumps(FloatAttribute) vs of array('f')",
+                lambda: pickle.dumps(attribute, protocol), lambda: pickle.dumps(values, protocol),
+                count, 3.0)
+    table.ratio("pickle.loads of it vs of the array's",
+                lambda: pickle.loads(pickled), lambda: pickle.loads(pickled_array), count, 3.0)
+
+
+def _loop(sequence):
+    for _ in sequence:
+        pass
+
+
+def _views(vector, calls):
+    for _ in xrange(calls):
+        memoryview(vector)
+
+
+def _arrays(vector, calls):
+    for _ in xrange(calls):
+        numpy.asarray(vector)
+
+
+def _buffers(table, ints, floats, count):
+    """Python 3: construction from buffers, buffers out, iteration."""
+    table.header("buffers and iteration, %d values" % count)
+    arrays = {"f": array.array("f", floats), "i": array.array("i", ints)}
+    for kind, code in ((FloatAttribute, "f"), (IntAttribute, "i")):
+        source = arrays[code]
+        assert kind(source).getData() == kind(list(source)).getData()
+        if numpy is not None:
+            ndarray = numpy.frombuffer(source, dtype=code).copy()
+            table.ratio("%s(numpy %s array) vs ndarray.copy()" % (kind.__name__, ndarray.dtype),
+                        lambda: kind(ndarray), ndarray.copy, count, 1.5)
+        table.ratio("%s(array('%s')) vs a copy of the array" % (kind.__name__, code),
+                    lambda: kind(source), lambda: source[:], count, 1.5)
+    large, small = IntAttribute(arrays["i"]).getData(), IntAttribute(list(range(10))).getData()
+    calls = 10000
+    if numpy is not None:
+        assert numpy.asarray(large).shape == (count,)
+        table.ratio("numpy.asarray(v), %d values vs 10 (per call)" % count,
+                    lambda: _arrays(large, calls), lambda: _arrays(small, calls), calls, 2.0)
+    table.ratio("memoryview(v), %d values vs 10 (per call)" % count,
+                lambda: _views(large, calls), lambda: _views(small, calls), calls, 2.0)
+    table.ratio("for x in v (ints) vs for x in list", lambda: _loop(large), lambda: _loop(ints),
+                count, 1.2)
+    table.ratio("list(v) (ints) vs list(array('i'))", lambda: list(large),
+                lambda: list(arrays["i"]), count, 1.5)
 
 
 def _memory_probe(count):
@@ -159,7 +222,7 @@ def _memory_probe(count):
     them."""
     gc.collect()
     before = _resident_bytes()
-    ints = range(1000000, 1000000 + count)
+    ints = list(range(1000000, 1000000 + count))
     with_list = _resident_bytes()
     attr = IntAttribute(ints)
     with_attr = _resident_bytes()
@@ -185,11 +248,13 @@ def run(report=None):
             sys.stdout.flush()
     count = COUNT
     table = _Table(report)
-    report("PyOvAttribute benchmarks (best of %d runs, CPU time; ratio = module / baseline)"
-           % REPEATS)
+    report("PyOvAttribute benchmarks, Python %s (best of %d runs, CPU time; ratio = module / "
+           "baseline)" % (sys.version.split()[0], REPEATS))
     ints, floats = _construction(table, count)
     _reads(table, ints, floats, count)
     _pickles(table, floats, count)
+    if PY3:
+        _buffers(table, ints, floats, count)
     del ints, floats
     _memory(table, count)
     all_met = table.all_met

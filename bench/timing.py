@@ -13,7 +13,7 @@ def best_cpu_seconds_of_pair(subject, baseline, repeats):
     that no run pays for another's garbage."""
     # Process CPU time rather than the wall clock, which on a shared machine also counts the
     # time spent waiting for a core.
-    timer = time.clock
+    timer = getattr(time, "process_time", None) or time.clock  # 2.7: time.clock
     was_enabled = gc.isenabled()
     gc.disable()
     try:

@@ -136,6 +136,46 @@ inline void WriteInt(PyLongObject* number, int32_t value) noexcept {
 #define PYOVATTR_REUSE_INTS 0
 #endif
 
+// The value of an exact int of at most kWideDigits digits, read from its digits without a
+// call; false for any other object (the caller then converts it the general way).
+inline bool ReadSmallInt(PyObject* obj, int64_t* value) noexcept {
+#if PYOVATTR_REUSE_INTS
+  if (!PyLong_CheckExact(obj)) return false;
+  const auto* number = reinterpret_cast<const PyLongObject*>(obj);
+#if PY_VERSION_HEX >= 0x030C0000
+  const uintptr_t tag = number->long_value.lv_tag;
+  const auto count = static_cast<Py_ssize_t>(tag >> _PyLong_NON_SIZE_BITS);
+  const bool negative = (tag & _PyLong_SIGN_MASK) == 2;
+  const digit* digits = number->long_value.ob_digit;
+#else
+  const Py_ssize_t size = Py_SIZE(obj);
+  const Py_ssize_t count = size < 0 ? -size : size;
+  const bool negative = size < 0;
+  const digit* digits = number->ob_digit;
+#endif
+  if (count > detail::kWideDigits) return false;
+  uint64_t magnitude = 0;
+  if (count == 0) {
+    // Zero: no digit to read.
+  } else if constexpr (detail::kWideDigits == 2) {
+    // One or two digits, read without a branch on how many (a list of random numbers has both
+    // at random): the second read is of digit 0 again when there is one digit.
+    const uint64_t high = digits[count >> 1] & (0 - static_cast<uint64_t>(count >> 1));
+    magnitude = digits[0] | (high << PyLong_SHIFT);
+  } else {
+    for (Py_ssize_t i = 0; i < count; ++i)
+      magnitude |= static_cast<uint64_t>(digits[i]) << (i * PyLong_SHIFT);
+  }
+  const int64_t sign = -static_cast<int64_t>(negative);  // 0 or -1: the sign, branch-free too
+  *value = (static_cast<int64_t>(magnitude) ^ sign) - sign;
+  return true;
+#else
+  (void)obj;
+  (void)value;
+  return false;
+#endif
+}
+
 inline bool ReuseNumberObject(PyObject* obj, int32_t value) noexcept {
 #if PYOVATTR_REUSE_INTS
   if (Py_REFCNT(obj) != 1 || !PyLong_CheckExact(obj) || detail::IsSmallInt(value)) return false;

@@ -57,17 +57,14 @@ struct TypedKind<OvAttr::IntAttribute> {
   // The common case of a list of plain ints, without a call or any Python code; false leaves
   // the item to convert().
   static bool convertFast(PyObject* item, int32_t* slot) noexcept {
-    long value;
+    int64_t value;
 #if PYOVATTR_PY3
-    if (!PyLong_CheckExact(item)) return false;
-#if PY_VERSION_HEX >= 0x030C0000
-    if (!PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(item))) return false;
-    value = static_cast<long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(item)));
-#else
-    int overflow = 0;
-    value = PyLong_AsLongAndOverflow(item, &overflow);
-    if (overflow != 0) return false;
-#endif
+    if (!ReadSmallInt(item, &value)) {
+      if (!PyLong_CheckExact(item)) return false;
+      int overflow = 0;
+      value = PyLong_AsLongAndOverflow(item, &overflow);
+      if (overflow != 0) return false;
+    }
 #else
     if (!PyInt_CheckExact(item)) return false;
     value = PyInt_AS_LONG(item);
