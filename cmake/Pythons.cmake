@@ -3,7 +3,7 @@
 #     build/python, tests named python.*, the wrapper build/run-python;
 #   - the system's python3, always: the first python3 on PATH that pyenv does not provide (its
 #     shims and versions are the user's to name);
-#   - every interpreter named in OVATTR_PYTHON3 (a list of paths), CPython 3.8 or newer.
+#   - every interpreter named in OVATTR_PYTHON3 (paths separated by ; or ,), CPython 3.8 or newer.
 # Each Python 3.Y gets the folder build/python3.Y, tests named python3.Y.*, the wrapper
 # build/run-python3.Y; build/run-python3 runs the system's.
 #
@@ -73,10 +73,11 @@ function(_ovattr_query_python3 exe why version include real)
 endfunction()
 
 set(OVATTR_PYTHON3 "" CACHE STRING
-    "More Python 3 interpreters to build the module for (a list of paths; 3.8 or newer)")
+    "More Python 3 interpreters to build the module for (paths separated by ; or ,; 3.8 or newer)")
 
 # The named ones first: an interpreter the user names is used or refused, never passed over.
-foreach(exe IN LISTS OVATTR_PYTHON3)
+string(REPLACE "," ";" _ovattr_named "${OVATTR_PYTHON3}")
+foreach(exe IN LISTS _ovattr_named)
   _ovattr_query_python3("${exe}" why version include real)
   if(why)
     message(FATAL_ERROR "The Python given in OVATTR_PYTHON3, ${exe}, will not do: ${why}.")
