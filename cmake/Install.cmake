@@ -37,8 +37,10 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/library/include/" DESTINATION "${CMAKE_
         PATTERN "Testing.h" EXCLUDE)
 
 # The module for this interpreter, with the pure-Python package beside it.
-ovattr_relative_rpath(_module_rpath "${OVATTR_PYTHON_INSTALL_DIR}" "${CMAKE_INSTALL_LIBDIR}")
-set_target_properties(PyOvAttribute PROPERTIES INSTALL_RPATH "${_module_rpath}")
+if(NOT OVATTR_SELF_CONTAINED_MODULE)
+  ovattr_relative_rpath(_module_rpath "${OVATTR_PYTHON_INSTALL_DIR}" "${CMAKE_INSTALL_LIBDIR}")
+  set_target_properties(PyOvAttribute PROPERTIES INSTALL_RPATH "${_module_rpath}")
+endif()
 install(TARGETS PyOvAttribute LIBRARY DESTINATION "${OVATTR_PYTHON_INSTALL_DIR}")
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/module/OvAttribute" DESTINATION "${OVATTR_PYTHON_INSTALL_DIR}"
         FILES_MATCHING PATTERN "*.py")
