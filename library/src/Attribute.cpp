@@ -22,26 +22,9 @@ namespace detail {
 
 namespace {
 
-// Every field is a constant, so this is constant-initialised: handles made by other shared
-// objects' static constructors can use it before any of ours run.
-AttributeData gNullData{
-    {1},             // refCount (unused: immortal)
-    kAttrTypeNull,   // typeTag
-    Storage::kNull,  // storage
-    true,            // immortal
-    false,           // groupInherit
-    {0},             // hashReady
-    {0},             // hashFirst
-    {0},             // hashSecond
-    0,               // tupleSize
-    0,               // valueCount
-    0,               // sampleCount
-    0,               // childCount
-    nullptr,         // times
-    nullptr,         // values
-    nullptr,         // nameIndex
-    0,               // stringBytes
-};
+// Constant-initialised: handles made by other shared objects' static constructors can use it
+// before any of ours run.
+AttributeData gNullData(Storage::kNull, /*neverFreed=*/true);
 
 // Frees one block whose count reached zero; child blocks whose last reference it held are
 // appended to `pending` instead of being freed here, so that depth costs heap, not stack.
@@ -341,12 +324,8 @@ namespace testing {
 Attribute MakeAttributeWithTypeTag(int typeTag) {
   void* memory = std::malloc(sizeof(detail::AttributeData));
   if (!memory) throw std::bad_alloc();
-  auto* data = new (memory) detail::AttributeData{{1},     typeTag, detail::Storage::kNull,
-                                                  false,   false,   {0},
-                                                  {0},     {0},     0,
-                                                  0,       0,       0,
-                                                  nullptr, nullptr, nullptr,
-                                                  0};
+  auto* data = new (memory) detail::AttributeData(detail::Storage::kNull);
+  data->typeTag = typeTag;
   return Attribute(data);
 }
 

@@ -17,7 +17,14 @@ namespace Tessark::internal::OvAttribute::detail {
 // What a block really holds. It equals the reported type tag except for the blocks of
 // testing::MakeAttributeWithTypeTag, which report any tag over null storage; every reader
 // dispatches on this, so an odd tag can never make code read storage that is not there.
-enum class Storage : uint8_t { kNull, kInt, kFloat, kDouble, kString, kGroup };
+enum class Storage : uint8_t {
+  kNull = kAttrTypeNull,
+  kInt = kAttrTypeInt,
+  kFloat = kAttrTypeFloat,
+  kDouble = kAttrTypeDouble,
+  kString = kAttrTypeString,
+  kGroup = kAttrTypeGroup,
+};
 
 // One child of a group block. `name` points into the block's name bytes (not NUL-terminated,
 // NULs allowed); the block owns one reference to `attribute`, which is never null.
@@ -37,32 +44,37 @@ struct GroupChild {
 // the hash relies on that).
 // Group layout: [header][GroupChild x childCount][uint32_t slot x groupIndexCapacity][name bytes].
 struct AttributeData {
+  // The header of a block of `kind`, reporting that kind's tag, with one reference and every
+  // other field zero: whoever makes the block fills in the rest by name.
+  constexpr explicit AttributeData(Storage kind, bool neverFreed = false) noexcept
+      : typeTag(static_cast<int32_t>(kind)), storage(kind), immortal(neverFreed) {}
+
   // Increments are relaxed: a new reference is always made from an existing one, which keeps
   // the block alive, and nothing is published through the count. The decrement is acq_rel so
   // that every thread's reads of the block happen before the final release frees it.
-  std::atomic<uint64_t> refCount;
+  std::atomic<uint64_t> refCount{1};
   int32_t typeTag;
   Storage storage;
-  bool immortal;      // never counted, never freed (the shared null block)
-  bool groupInherit;  // groups only
+  bool immortal;              // never counted, never freed (the shared null block)
+  bool groupInherit = false;  // groups only
   // The hash is computed at most a few times (racing first users compute the same words) and
   // published with release on hashReady; readers acquire it before reading the words.
-  std::atomic<uint32_t> hashReady;
-  std::atomic<uint64_t> hashFirst;
-  std::atomic<uint64_t> hashSecond;
-  int64_t tupleSize;
-  int64_t valueCount;   // per sample
-  int64_t sampleCount;  // data: number of samples
-  int64_t childCount;   // groups: number of children
-  const float* times;
+  std::atomic<uint32_t> hashReady{0};
+  std::atomic<uint64_t> hashFirst{0};
+  std::atomic<uint64_t> hashSecond{0};
+  int64_t tupleSize = 0;
+  int64_t valueCount = 0;   // per sample
+  int64_t sampleCount = 0;  // data: number of samples
+  int64_t childCount = 0;   // groups: number of children
+  const float* times = nullptr;
   // Data: sampleCount * valueCount elements (int32_t, float, double or const char*).
   // Groups: the GroupChild array.
-  const void* values;
+  const void* values = nullptr;
   // Groups: the name index, an open-addressing table (linear probing, at most half full) whose
   // slots hold a child index + 1, or 0 when empty. Children were inserted in order, so of equal
   // names the first one is met first. Not part of the hash: it is derived from the names.
-  const uint32_t* nameIndex;
-  size_t stringBytes;  // strings: size of the string bytes; groups: size of the name bytes
+  const uint32_t* nameIndex = nullptr;
+  size_t stringBytes = 0;  // strings: size of the string bytes; groups: size of the name bytes
 };
 
 // Block sizes computed from counts a caller gave: an overflow is a value too large to hold,

@@ -20,17 +20,6 @@ namespace detail {
 
 namespace {
 
-template <typename T>
-constexpr Storage kStorageOf = Storage::kNull;
-template <>
-constexpr Storage kStorageOf<int32_t> = Storage::kInt;
-template <>
-constexpr Storage kStorageOf<float> = Storage::kFloat;
-template <>
-constexpr Storage kStorageOf<double> = Storage::kDouble;
-template <>
-constexpr Storage kStorageOf<const char*> = Storage::kString;
-
 constexpr size_t alignUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 // Calls the caller's release function once when construction ends, whether it succeeds or
@@ -130,22 +119,14 @@ template <typename T>
 AttributeData* placeDataHeader(char* memory, size_t timesOffset, size_t valuesOffset,
                                int64_t sampleCount, int64_t valueCount, int64_t tupleSize,
                                size_t stringBytes) {
-  return new (memory) AttributeData{{1},
-                                    static_cast<int32_t>(DataKindTraits<T>::kType),
-                                    kStorageOf<T>,
-                                    false,
-                                    false,
-                                    {0},
-                                    {0},
-                                    {0},
-                                    tupleSize,
-                                    valueCount,
-                                    sampleCount,
-                                    0,
-                                    reinterpret_cast<float*>(memory + timesOffset),
-                                    memory + valuesOffset,
-                                    nullptr,
-                                    stringBytes};
+  auto* data = new (memory) AttributeData(static_cast<Storage>(DataKindTraits<T>::kType));
+  data->tupleSize = tupleSize;
+  data->valueCount = valueCount;
+  data->sampleCount = sampleCount;
+  data->times = reinterpret_cast<float*>(memory + timesOffset);
+  data->values = memory + valuesOffset;
+  data->stringBytes = stringBytes;
+  return data;
 }
 
 template <typename T>

@@ -103,22 +103,13 @@ AttributeData* GroupBlockWriter::finish() {
     throw std::logic_error("GroupBlockWriter: fewer children than announced");
   char* memory = m_memory;
   m_memory = nullptr;
-  return new (memory) AttributeData{{1},
-                                    kAttrTypeGroup,
-                                    Storage::kGroup,
-                                    false,
-                                    m_groupInherit,
-                                    {0},
-                                    {0},
-                                    {0},
-                                    0,
-                                    0,
-                                    0,
-                                    static_cast<int64_t>(m_childCount),
-                                    nullptr,
-                                    m_children,
-                                    m_slots,
-                                    m_nameBytes};
+  auto* group = new (memory) AttributeData(Storage::kGroup);
+  group->groupInherit = m_groupInherit;
+  group->childCount = static_cast<int64_t>(m_childCount);
+  group->values = m_children;
+  group->nameIndex = m_slots;
+  group->stringBytes = m_nameBytes;
+  return group;
 }
 
 GroupAssembler::~GroupAssembler() { drop(0, 0); }
