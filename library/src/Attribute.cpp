@@ -14,6 +14,7 @@
 #include "AttributeData.h"
 #include "Tessark/OvAttribute/ConstVector.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
+#include "Tessark/OvAttribute/DataKinds.h"
 #include "Tessark/OvAttribute/Testing.h"
 
 namespace Tessark::internal::OvAttribute {
@@ -59,18 +60,6 @@ Hash cachedHash(const AttributeData* data) noexcept {
               data->hashSecond.load(std::memory_order_relaxed)};
 }
 
-size_t elementSize(Storage storage) noexcept {
-  switch (storage) {
-    case Storage::kInt:
-    case Storage::kFloat:
-      return 4;
-    case Storage::kDouble:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 namespace {
 
 void storeHash(AttributeData* data, Hash h) {
@@ -86,24 +75,25 @@ Hash computeLeafHash(const AttributeData* data) {
   XXH3_state_t state;
   XXH3_128bits_reset(&state);
   update64(&state, static_cast<uint64_t>(data->storage));
-  if (data->storage == Storage::kNull) return digest(&state);
-  update64(&state, static_cast<uint64_t>(data->tupleSize));
-  update64(&state, static_cast<uint64_t>(data->valueCount));
-  update64(&state, static_cast<uint64_t>(data->sampleCount));
-  if (data->sampleCount > 0)
-    XXH3_128bits_update(&state, data->times, sizeof(float) * data->sampleCount);
-  if (data->storage == Storage::kString) {
-    // The NUL-separated string bytes in table order: with the count fixed above, they spell
-    // every string's length and bytes.
-    if (data->stringBytes > 0) {
-      auto table = static_cast<const char* const*>(data->values);
-      XXH3_128bits_update(&state, table[0], data->stringBytes);
+  visitDataKind(static_cast<int>(data->storage), [&](auto tag) {
+    using T = typename decltype(tag)::type;
+    update64(&state, static_cast<uint64_t>(data->tupleSize));
+    update64(&state, static_cast<uint64_t>(data->valueCount));
+    update64(&state, static_cast<uint64_t>(data->sampleCount));
+    if (data->sampleCount > 0)
+      XXH3_128bits_update(&state, data->times, sizeof(float) * data->sampleCount);
+    if constexpr (kIsString<T>) {
+      // The NUL-separated string bytes in table order: with the count fixed above, they spell
+      // every string's length and bytes.
+      if (data->stringBytes > 0)
+        XXH3_128bits_update(&state, static_cast<const char* const*>(data->values)[0],
+                            data->stringBytes);
+    } else {
+      const size_t bytes = sizeof(T) * static_cast<size_t>(data->sampleCount) *
+                           static_cast<size_t>(data->valueCount);
+      if (bytes > 0) XXH3_128bits_update(&state, data->values, bytes);
     }
-  } else {
-    size_t bytes = elementSize(data->storage) * static_cast<size_t>(data->sampleCount) *
-                   static_cast<size_t>(data->valueCount);
-    if (bytes > 0) XXH3_128bits_update(&state, data->values, bytes);
-  }
+  });
   return digest(&state);
 }
 
@@ -295,20 +285,19 @@ bool Attribute::getCachedHash(Hash* hash) const noexcept {
 
 size_t Attribute::getDataSize() const noexcept {
   if (!m_data) return 0;
+  if (m_data->storage == detail::Storage::kGroup)
+    return sizeof(detail::AttributeData) +
+           static_cast<size_t>(m_data->childCount) * sizeof(detail::GroupChild) +
+           detail::groupIndexCapacity(m_data->childCount) * sizeof(uint32_t) + m_data->stringBytes;
   const auto count = static_cast<size_t>(m_data->sampleCount * m_data->valueCount);
-  switch (m_data->storage) {
-    case detail::Storage::kGroup:
-      return sizeof(detail::AttributeData) +
-             static_cast<size_t>(m_data->childCount) * sizeof(detail::GroupChild) +
-             detail::groupIndexCapacity(m_data->childCount) * sizeof(uint32_t) +
-             m_data->stringBytes;
-    case detail::Storage::kString:
-      return sizeof(detail::AttributeData) + count * sizeof(const char*) + m_data->stringBytes;
-    default:
-      return sizeof(detail::AttributeData) +
-             static_cast<size_t>(m_data->sampleCount) * sizeof(float) +
-             count * detail::elementSize(m_data->storage);
-  }
+  return sizeof(detail::AttributeData) +
+         detail::visitDataKind(static_cast<int>(m_data->storage), size_t{0}, [&](auto tag) {
+           using T = typename decltype(tag)::type;
+           // A string block's sample times are not counted.
+           return count * sizeof(T) +
+                  (detail::kIsString<T> ? m_data->stringBytes
+                                        : static_cast<size_t>(m_data->sampleCount) * sizeof(float));
+         });
 }
 
 bool operator==(const Attribute& a, const Attribute& b) {

@@ -104,9 +104,6 @@ Hash hashOf(AttributeData* data);
 bool hashCached(const AttributeData* data) noexcept;
 Hash cachedHash(const AttributeData* data) noexcept;
 
-// Bytes of one element of a numeric storage kind; 0 for the others.
-size_t elementSize(Storage storage) noexcept;
-
 inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
   return data->storage == Storage::kGroup ? static_cast<const GroupChild*>(data->values) : nullptr;
 }

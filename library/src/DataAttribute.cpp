@@ -149,7 +149,7 @@ template <typename T>
 AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
                             int64_t valueCount, int64_t tupleSize) {
   AttributeData* data;
-  if constexpr (std::is_same_v<T, const char*>) {
+  if constexpr (kIsString<T>) {
     if (sampleCount < 0) sampleCount = 0;
     if (valueCount < 0) valueCount = 0;
     const auto samples = static_cast<size_t>(sampleCount);
@@ -199,7 +199,9 @@ template AttributeData* newTypedData<const char*>(const float*, int64_t, const c
 
 namespace {
 
-bool isDataType(AttributeType type) { return type >= kAttrTypeInt && type <= kAttrTypeString; }
+bool isDataType(int type) {
+  return detail::visitDataKind(type, [](auto) {});
+}
 
 }  // namespace
 
@@ -277,7 +279,7 @@ int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(T value) {
-  if constexpr (std::is_same_v<T, const char*>) {
+  if constexpr (detail::kIsString<T>) {
     if (!value) value = "";
   }
   const float time = 0.0f;

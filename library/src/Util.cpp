@@ -67,23 +67,13 @@ Attribute transformTree(const Attribute& root, LeafFn leaf) {
   }
 }
 
-// Calls fn(T-tag) with a value of the element type of a data block, or returns `other`.
+// fn(KindTag<T>) for a data block of element type T, chosen by what the block holds; anything
+// else comes back as it is.
 template <typename Fn>
 Attribute dispatchData(const Attribute& attribute, Fn fn) {
   AttributeData* data = attribute._data();
   if (!data) return attribute;
-  switch (data->storage) {
-    case Storage::kInt:
-      return fn(int32_t{});
-    case Storage::kFloat:
-      return fn(float{});
-    case Storage::kDouble:
-      return fn(double{});
-    case Storage::kString:
-      return fn(static_cast<const char*>(nullptr));
-    default:
-      return attribute;
-  }
+  return detail::visitDataKind(static_cast<int>(data->storage), attribute, fn);
 }
 
 template <typename T>
@@ -93,7 +83,7 @@ const T* rowOf(const AttributeData* data, int64_t sample) {
 
 template <typename T>
 bool sameRow(const T* a, const T* b, int64_t count) {
-  if constexpr (std::is_same_v<T, const char*>) {
+  if constexpr (detail::kIsString<T>) {
     for (int64_t i = 0; i < count; ++i)
       if (std::strcmp(a[i], b[i]) != 0) return false;
     return true;
@@ -116,7 +106,7 @@ Attribute keepSamples(const AttributeData* data, int64_t begin, int64_t end) {
 Attribute RemoveTimeSamplesIfAllSame(const Attribute& attribute) {
   return transformTree(attribute, [](const Attribute& leaf) {
     return dispatchData(leaf, [&leaf](auto tag) -> Attribute {
-      using T = decltype(tag);
+      using T = typename decltype(tag)::type;
       const AttributeData* data = leaf._data();
       if (data->sampleCount < 2) return leaf;
       const T* first = rowOf<T>(data, 0);
@@ -136,7 +126,7 @@ Attribute RemoveTimeSamplesUnneededForShutter(const Attribute& attribute, float 
   const float hi = std::max(shutterOpen, shutterClose);
   return transformTree(attribute, [lo, hi](const Attribute& leaf) {
     return dispatchData(leaf, [&](auto tag) -> Attribute {
-      using T = decltype(tag);
+      using T = typename decltype(tag)::type;
       const AttributeData* data = leaf._data();
       const int64_t count = data->sampleCount;
       if (count == 0) return leaf;
@@ -161,7 +151,7 @@ Attribute ResampleAttrWithInterp(const Attribute& attribute, const DataAttribute
 
   return transformTree(attribute, [&targets](const Attribute& leaf) {
     return dispatchData(leaf, [&](auto tag) -> Attribute {
-      using T = decltype(tag);
+      using T = typename decltype(tag)::type;
       const AttributeData* data = leaf._data();
       if (data->sampleCount <= 0) return leaf;
       const DataAttribute view(leaf);
