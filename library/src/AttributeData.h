@@ -94,6 +94,24 @@ inline void retain(AttributeData* data) noexcept {
   if (data && !data->immortal) data->refCount.fetch_add(1, std::memory_order_relaxed);
 }
 
+// A new handle to `data`, which counts one more reference.
+inline Attribute sharedHandle(AttributeData* data) noexcept {
+  retain(data);
+  return Attribute(data);
+}
+
+// What a converting constructor holds: the block of `attribute` when `kindMatches`, else null.
+// shareIf counts a reference of its own; takeIf takes over the one `attribute` holds, leaving
+// it invalid.
+inline AttributeData* shareIf(const Attribute& attribute, bool kindMatches) noexcept {
+  if (!kindMatches) return nullptr;
+  retain(attribute._data());
+  return attribute._data();
+}
+inline AttributeData* takeIf(Attribute& attribute, bool kindMatches) noexcept {
+  return kindMatches ? attribute._release() : nullptr;
+}
+
 // Drops one reference; the last one frees the block and, without recursion, every child block
 // whose last reference it held.
 void release(AttributeData* data) noexcept;

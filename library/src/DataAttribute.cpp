@@ -208,18 +208,11 @@ bool isDataType(int type) {
 // ---- DataAttribute ----
 
 DataAttribute::DataAttribute(const Attribute& attribute) noexcept {
-  if (isDataType(attribute.getType())) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-  }
+  m_data = detail::shareIf(attribute, isDataType(attribute.getType()));
 }
 
 DataAttribute::DataAttribute(Attribute&& attribute) noexcept {
-  if (isDataType(attribute.getType())) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-    attribute = Attribute();
-  }
+  m_data = detail::takeIf(attribute, isDataType(attribute.getType()));
 }
 
 int64_t DataAttribute::getTupleSize() const noexcept { return m_data ? m_data->tupleSize : 0; }
@@ -328,19 +321,12 @@ TypedDataAttribute<T>::TypedDataAttribute(const float* times, int64_t timeCount,
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(const Attribute& attribute) noexcept {
-  if (attribute.getType() == kType) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-  }
+  m_data = detail::shareIf(attribute, attribute.getType() == kType);
 }
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(Attribute&& attribute) noexcept {
-  if (attribute.getType() == kType) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-    attribute = Attribute();
-  }
+  m_data = detail::takeIf(attribute, attribute.getType() == kType);
 }
 
 template <typename T>

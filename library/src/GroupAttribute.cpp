@@ -188,18 +188,11 @@ int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
 }  // namespace detail
 
 GroupAttribute::GroupAttribute(const Attribute& attribute) noexcept {
-  if (attribute.getType() == kAttrTypeGroup) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-  }
+  m_data = detail::shareIf(attribute, attribute.getType() == kAttrTypeGroup);
 }
 
 GroupAttribute::GroupAttribute(Attribute&& attribute) noexcept {
-  if (attribute.getType() == kAttrTypeGroup) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-    attribute = Attribute();
-  }
+  m_data = detail::takeIf(attribute, attribute.getType() == kAttrTypeGroup);
 }
 
 int64_t GroupAttribute::getNumberOfChildren() const noexcept {
@@ -219,9 +212,7 @@ Platform::StringView GroupAttribute::getChildNameView(int64_t index) const noexc
 Attribute GroupAttribute::getChildByIndex(int64_t index) const noexcept {
   const detail::GroupChild* children = m_data ? detail::groupChildren(m_data) : nullptr;
   if (!children || index < 0 || index >= m_data->childCount) return Attribute();
-  detail::AttributeData* child = children[index].attribute;
-  detail::retain(child);
-  return Attribute(child);
+  return detail::sharedHandle(children[index].attribute);
 }
 
 Attribute GroupAttribute::getChildByName(Platform::StringView name) const noexcept {
@@ -231,11 +222,7 @@ Attribute GroupAttribute::getChildByName(Platform::StringView name) const noexce
   // to the first dot and look the remainder up there.
   while (group && detail::groupChildren(group)) {
     int64_t exact = detail::findChild(group, rest);
-    if (exact >= 0) {
-      detail::AttributeData* child = detail::groupChildren(group)[exact].attribute;
-      detail::retain(child);
-      return Attribute(child);
-    }
+    if (exact >= 0) return detail::sharedHandle(detail::groupChildren(group)[exact].attribute);
     size_t dot = rest.find('.');
     if (dot == std::string_view::npos) break;
     int64_t head = detail::findChild(group, rest.substr(0, dot));
