@@ -27,17 +27,9 @@ namespace {
 // before any of ours run.
 AttributeData gNullData(Storage::kNull, /*neverFreed=*/true);
 
-// Frees one block whose count reached zero; child blocks whose last reference it held are
-// appended to `pending` instead of being freed here, so that depth costs heap, not stack.
-void freeBlock(AttributeData* data, std::vector<AttributeData*>* pending) {
-  if (const GroupChild* children = groupChildren(data)) {
-    for (int64_t i = 0; i < data->childCount; ++i) {
-      AttributeData* child = children[i].attribute;
-      if (!child->immortal && child->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        pending->push_back(child);
-    }
-  }
-  std::free(data);
+// Drops one reference; true when it was the last, which leaves the block to the caller to free.
+bool dropReference(AttributeData* data) noexcept {
+  return !data->immortal && data->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1;
 }
 
 // Field values go into the hash as fixed-width 64-bit integers, never as structs, so that no
@@ -120,23 +112,23 @@ Hash computeGroupHash(const AttributeData* data) {
 AttributeData* nullData() noexcept { return &gNullData; }
 
 void release(AttributeData* data) noexcept {
-  if (!data || data->immortal) return;
-  if (data->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  if (!data || !dropReference(data)) return;
   if (data->storage != Storage::kGroup) {
     std::free(data);
     return;
   }
-  // A tree freed from its root: the work list lives on the heap. Should it fail to grow, the
-  // blocks still pending are leaked rather than the process aborted.
-  std::vector<AttributeData*> pending;
+  // A tree freed from its root, each group once its children are. Should the walk's stack fail
+  // to grow, the blocks not yet reached are leaked rather than the process aborted.
   try {
-    pending.reserve(16);
-    freeBlock(data, &pending);
-    while (!pending.empty()) {
-      AttributeData* next = pending.back();
-      pending.pop_back();
-      freeBlock(next, &pending);
-    }
+    walkGroups(
+        data,
+        [](const GroupChild& child, size_t) {
+          if (!dropReference(child.attribute)) return false;
+          if (child.attribute->storage == Storage::kGroup) return true;
+          std::free(child.attribute);
+          return false;
+        },
+        [](AttributeData* group, size_t) { std::free(group); });
   } catch (...) {
   }
 }
@@ -149,32 +141,16 @@ Hash hashOf(AttributeData* root) {
     storeHash(root, h);
     return h;
   }
-  // Children before parents, with an explicit stack: each frame is a group and the index of
-  // the next child to look at.
-  std::vector<std::pair<AttributeData*, int64_t>> stack;
-  stack.emplace_back(root, 0);
-  while (!stack.empty()) {
-    AttributeData* group = stack.back().first;
-    int64_t i = stack.back().second;
-    const GroupChild* children = groupChildren(group);
-    AttributeData* descend = nullptr;
-    for (; i < group->childCount; ++i) {
-      AttributeData* child = children[i].attribute;
-      if (hashCached(child)) continue;
-      if (child->storage == Storage::kGroup) {
-        descend = child;
-        break;
-      }
-      storeHash(child, computeLeafHash(child));
-    }
-    stack.back().second = i;
-    if (descend) {
-      stack.emplace_back(descend, 0);
-      continue;
-    }
-    storeHash(group, computeGroupHash(group));
-    stack.pop_back();
-  }
+  // Children before parents.
+  walkGroups(
+      root,
+      [](const GroupChild& child, size_t) {
+        if (hashCached(child.attribute)) return false;
+        if (child.attribute->storage == Storage::kGroup) return true;
+        storeHash(child.attribute, computeLeafHash(child.attribute));
+        return false;
+      },
+      [](AttributeData* group, size_t) { storeHash(group, computeGroupHash(group)); });
   return cachedHash(root);
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Tessark/OvAttribute/Attribute.h"
@@ -127,6 +128,31 @@ inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
 }
 inline std::string_view childName(const GroupChild& child) noexcept {
   return {child.nameSize ? child.name : "", child.nameSize};
+}
+
+// Walks the tree under the group block `root` depth first, children in order. Its place in
+// each open group is kept on a heap stack, so that depth costs heap, never thread stack.
+//
+// visit(child, depth) sees each child of each group walked into (depth 1 for the children of
+// `root`) and returns whether to walk into that child, which only a group may be.
+// leave(group, depth) follows the last child of each group walked into, `root` (depth 0) last.
+// Either may throw, which ends the walk.
+template <typename Visit, typename Leave>
+void walkGroups(AttributeData* root, Visit&& visit, Leave&& leave) {
+  std::vector<std::pair<AttributeData*, int64_t>> stack;
+  stack.reserve(16);
+  stack.emplace_back(root, 0);
+  while (!stack.empty()) {
+    auto& [group, next] = stack.back();
+    if (next < group->childCount) {
+      const GroupChild& child = groupChildren(group)[next++];
+      if (visit(child, stack.size())) stack.emplace_back(child.attribute, 0);
+    } else {
+      AttributeData* done = group;
+      stack.pop_back();
+      leave(done, stack.size());
+    }
+  }
 }
 
 // The shared null block.
