@@ -123,6 +123,12 @@ Hash hashOf(AttributeData* data);
 bool hashCached(const AttributeData* data) noexcept;
 Hash cachedHash(const AttributeData* data) noexcept;
 
+// The values of sample `sample` of a data block whose elements are T.
+template <typename T>
+const T* rowOf(const AttributeData* data, int64_t sample) noexcept {
+  return static_cast<const T*>(data->values) + sample * data->valueCount;
+}
+
 inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
   return data->storage == Storage::kGroup ? static_cast<const GroupChild*>(data->values) : nullptr;
 }

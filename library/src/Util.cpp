@@ -77,11 +77,6 @@ Attribute dispatchData(const Attribute& attribute, Fn fn) {
 }
 
 template <typename T>
-const T* rowOf(const AttributeData* data, int64_t sample) {
-  return static_cast<const T*>(data->values) + sample * data->valueCount;
-}
-
-template <typename T>
 bool sameRow(const T* a, const T* b, int64_t count) {
   if constexpr (detail::kIsString<T>) {
     for (int64_t i = 0; i < count; ++i)
@@ -96,7 +91,7 @@ template <typename T>
 Attribute keepSamples(const AttributeData* data, int64_t begin, int64_t end) {
   std::vector<const T*> rows;
   rows.reserve(static_cast<size_t>(end - begin));
-  for (int64_t i = begin; i < end; ++i) rows.push_back(rowOf<T>(data, i));
+  for (int64_t i = begin; i < end; ++i) rows.push_back(detail::rowOf<T>(data, i));
   return Attribute(detail::newTypedData<T>(data->times + begin, end - begin, rows.data(),
                                            data->valueCount, data->tupleSize));
 }
@@ -109,9 +104,9 @@ Attribute RemoveTimeSamplesIfAllSame(const Attribute& attribute) {
       using T = typename decltype(tag)::type;
       const AttributeData* data = leaf._data();
       if (data->sampleCount < 2) return leaf;
-      const T* first = rowOf<T>(data, 0);
+      const T* first = detail::rowOf<T>(data, 0);
       for (int64_t i = 1; i < data->sampleCount; ++i)
-        if (!sameRow(first, rowOf<T>(data, i), data->valueCount)) return leaf;
+        if (!sameRow(first, detail::rowOf<T>(data, i), data->valueCount)) return leaf;
       const float time = 0.0f;
       return Attribute(
           detail::newTypedData<T>(&time, 1, &first, data->valueCount, data->tupleSize));
@@ -165,14 +160,14 @@ Attribute ResampleAttrWithInterp(const Attribute& attribute, const DataAttribute
           const float t = targets[k];
           const int64_t at = std::lower_bound(sampleTimes, sampleTimes + count, t) - sampleTimes;
           if (at == 0 || at == count || sampleTimes[at] == t) {
-            rows[k] = rowOf<T>(data, view.getNearestSampleIndex(t));
+            rows[k] = detail::rowOf<T>(data, view.getNearestSampleIndex(t));
             continue;
           }
           rows[k] = nullptr;  // filled below, once `blended` has stopped growing
           const double t0 = sampleTimes[at - 1];
           const double alpha = (static_cast<double>(t) - t0) / (sampleTimes[at] - t0);
-          const T* a = rowOf<T>(data, at - 1);
-          const T* b = rowOf<T>(data, at);
+          const T* a = detail::rowOf<T>(data, at - 1);
+          const T* b = detail::rowOf<T>(data, at);
           for (int64_t j = 0; j < valueCount; ++j) {
             // Equal ends give that value exactly (infinities included).
             blended.push_back(a[j] == b[j] ? a[j] : static_cast<T>(a[j] + (b[j] - a[j]) * alpha));
@@ -186,7 +181,7 @@ Attribute ResampleAttrWithInterp(const Attribute& attribute, const DataAttribute
         }
       } else {
         for (size_t k = 0; k < targets.size(); ++k)
-          rows[k] = rowOf<T>(data, view.getNearestSampleIndex(targets[k]));
+          rows[k] = detail::rowOf<T>(data, view.getNearestSampleIndex(targets[k]));
       }
       return Attribute(detail::newTypedData<T>(targets.data(), static_cast<int64_t>(targets.size()),
                                                rows.data(), valueCount, data->tupleSize));
