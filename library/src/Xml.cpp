@@ -24,10 +24,17 @@ namespace Tessark::internal::OvAttribute {
 
 namespace {
 
+using detail::AttributeData;
 using detail::BitsOf;
+using detail::DataKindTraits;
 using detail::fromBits;
+using detail::GroupChild;
 using detail::kIsString;
+using detail::rowOf;
+using detail::Storage;
 using detail::toBits;
+using detail::visitDataKind;
+using detail::walkGroups;
 
 constexpr int kFormatVersion = 1;
 // Deeper levels are written at this indentation, so that deep nesting keeps the text linear in
@@ -215,71 +222,25 @@ class XmlWriter {
  public:
   explicit XmlWriter(std::string& out) : m_out(out) {}
 
-  void write(const Attribute& root) {
-    struct Frame {
-      GroupAttribute group;
-      int64_t next;
-      int64_t count;
-    };
-    std::vector<Frame> stack;
-
-    // Writes one element; a group with children stays open and its children follow.
-    auto writeNode = [&](const Attribute& a, const Platform::StringView* name) {
-      const size_t depth = stack.size();
-      indent(depth);
-      m_out += "<attr";
-      if (name != nullptr) {
-        m_out += " name=\"";
-        appendEscaped(m_out, name->data(), name->size());
-        m_out += '"';
-      } else {
-        m_out += " version=\"";
-        appendInt(kFormatVersion);
-        m_out += '"';
-      }
-      const int type = a.getType();
-      if (type == kAttrTypeGroup) {
-        GroupAttribute g(a);
-        const int64_t count = g.getNumberOfChildren();
-        m_out += " type=\"group\" inherit=\"";
-        m_out += g.getGroupInherit() ? "true" : "false";
-        m_out += "\" children=\"";
-        appendInt(count);
-        if (count == 0) {
-          m_out += "\"/>\n";
-        } else {
-          m_out += "\">\n";
-          stack.push_back(Frame{std::move(g), 0, count});
-        }
-        return;
-      }
-      if (!detail::visitDataKind(
-              type, [&](auto tag) { writeData<typename decltype(tag)::type>(a, depth); })) {
-        m_out += " type=\"null\"/>\n";  // also any tag this library does not know
-      }
-    };
-
-    writeNode(root, nullptr);
-    while (!stack.empty()) {
-      Frame& f = stack.back();
-      if (f.next == f.count) {
-        stack.pop_back();
-        indent(stack.size());
-        m_out += "</attr>\n";
-        continue;
-      }
-      const int64_t i = f.next++;
-      Platform::StringView name = f.group.getChildNameView(i);
-      Attribute child = f.group.getChildByIndex(i);
-      writeNode(child, &name);  // may grow the stack: f is not used after this
-    }
+  void write(AttributeData* root) {
+    if (!writeElement(root, nullptr, 0)) return;
+    walkGroups(
+        root,
+        [&](const GroupChild& child, size_t depth) {
+          const std::string_view name = detail::childName(child);
+          return writeElement(child.attribute, &name, depth);
+        },
+        [&](AttributeData*, size_t depth) {
+          indent(depth);
+          m_out += "</attr>\n";
+        });
   }
 
  private:
   void indent(size_t depth) { m_out.append(2 * std::min(depth, kMaxIndentLevel), ' '); }
 
-  template <typename I>
-  void appendInt(I value) {
+  template <typename N>
+  void appendNumber(N value) {
     char buf[kMaxNumberChars];
     m_out.append(buf, formatNumber(buf, value));
   }
@@ -302,42 +263,68 @@ class XmlWriter {
     }
   }
 
+  // Writes the element of one block at `depth` (the root, without a name, at 0); true when it
+  // is a group whose children follow, its element left open. What the block holds is written,
+  // whatever tag it reports: null storage under any tag is the null element.
+  bool writeElement(const AttributeData* data, const std::string_view* name, size_t depth) {
+    indent(depth);
+    m_out += "<attr";
+    if (name != nullptr) {
+      m_out += " name=\"";
+      appendEscaped(m_out, name->data(), name->size());
+      m_out += '"';
+    } else {
+      m_out += " version=\"";
+      appendNumber(kFormatVersion);
+      m_out += '"';
+    }
+    if (data->storage == Storage::kGroup) {
+      m_out += " type=\"group\" inherit=\"";
+      m_out += data->groupInherit ? "true" : "false";
+      m_out += "\" children=\"";
+      appendNumber(data->childCount);
+      m_out += data->childCount == 0 ? "\"/>\n" : "\">\n";
+      return data->childCount > 0;
+    }
+    if (!visitDataKind(static_cast<int>(data->storage),
+                       [&](auto tag) { writeData<typename decltype(tag)::type>(data, depth); }))
+      m_out += " type=\"null\"/>\n";
+    return false;
+  }
+
   template <typename T>
-  void writeData(const Attribute& attribute, size_t depth) {
-    TypedDataAttribute<T> a(attribute);
-    const int64_t samples = a.getNumberOfTimeSamples();
+  void writeData(const AttributeData* data, size_t depth) {
     m_out += " type=\"";
-    m_out += kTypeNames[TypedDataAttribute<T>::kType];
+    m_out += kTypeNames[DataKindTraits<T>::kType];
     m_out += "\" tupleSize=\"";
-    appendInt(a.getTupleSize());
+    appendNumber(data->tupleSize);
     m_out += "\" values=\"";
-    appendInt(a.getNumberOfValues());
+    appendNumber(data->valueCount);
     m_out += "\" samples=\"";
-    appendInt(samples);
-    if (samples <= 0) {
+    appendNumber(data->sampleCount);
+    if (data->sampleCount == 0) {
       m_out += "\"/>\n";
       return;
     }
     m_out += "\">\n";
-    for (int64_t i = 0; i < samples; ++i) {
+    for (int64_t i = 0; i < data->sampleCount; ++i) {
       indent(depth + 1);
       m_out += "<sample time=\"";
-      char buf[kMaxNumberChars];
-      m_out.append(buf, formatNumber(buf, a.getSampleTime(i)));
-      ConstVector<T> values = a.getSample(i);
-      if (values.empty()) {
+      appendNumber(data->times[i]);
+      if (data->valueCount == 0) {
         m_out += "\"/>\n";
         continue;
       }
       m_out += "\">";
+      const T* row = rowOf<T>(data, i);
       if constexpr (kIsString<T>) {
-        for (const char* s : values) {
+        for (int64_t j = 0; j < data->valueCount; ++j) {
           m_out += "<v>";
-          appendEscaped(m_out, s, std::strlen(s));
+          appendEscaped(m_out, row[j], std::strlen(row[j]));
           m_out += "</v>";
         }
       } else {
-        appendNumbers(values.data(), values.size());
+        appendNumbers(row, static_cast<size_t>(data->valueCount));
       }
       m_out += "</sample>\n";
     }
@@ -781,7 +768,7 @@ Attribute readDocument(const pugi::xml_document& doc, size_t textBytes) {
 std::string Attribute::getXML() const {
   std::string out;
   if (!isValid()) return out;
-  XmlWriter(out).write(*this);
+  XmlWriter(out).write(m_data);
   return out;
 }
 
