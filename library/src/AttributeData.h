@@ -129,6 +129,10 @@ const T* rowOf(const AttributeData* data, int64_t sample) noexcept {
   return static_cast<const T*>(data->values) + sample * data->valueCount;
 }
 
+// Index of the sample of a data block nearest to `time`: the earlier one on a tie, the first
+// for NaN; -1 when there are no samples. O(log samples).
+int64_t nearestSampleIndex(const AttributeData* data, float time) noexcept;
+
 inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
   return data->storage == Storage::kGroup ? static_cast<const GroupChild*>(data->values) : nullptr;
 }

@@ -183,6 +183,20 @@ AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* co
   return data;
 }
 
+int64_t nearestSampleIndex(const AttributeData* data, float time) noexcept {
+  const float* times = data->times;
+  const int64_t count = data->sampleCount;
+  if (count <= 0) return -1;
+  if (std::isnan(time)) return 0;
+  const int64_t at = std::lower_bound(times, times + count, time) - times;
+  if (at == count) return count - 1;
+  if (at == 0 || times[at] == time) return at;
+  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
+  const double before = static_cast<double>(time) - times[at - 1];
+  const double after = static_cast<double>(times[at]) - time;
+  return after < before ? at : at - 1;
+}
+
 template AttributeData* newNumericData<int32_t>(int64_t, int64_t, int64_t);
 template AttributeData* newNumericData<float>(int64_t, int64_t, int64_t);
 template AttributeData* newNumericData<double>(int64_t, int64_t, int64_t);
@@ -255,17 +269,7 @@ bool DataAttribute::getBoundingSampleTimes(float* low, float* high, float time) 
 }
 
 int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
-  if (!m_data || m_data->sampleCount <= 0) return -1;
-  if (std::isnan(time)) return 0;
-  const float* times = m_data->times;
-  const int64_t count = m_data->sampleCount;
-  const int64_t at = std::lower_bound(times, times + count, time) - times;
-  if (at == count) return count - 1;
-  if (at == 0 || times[at] == time) return at;
-  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
-  const double before = static_cast<double>(time) - times[at - 1];
-  const double after = static_cast<double>(times[at]) - time;
-  return after < before ? at : at - 1;
+  return m_data ? detail::nearestSampleIndex(m_data, time) : -1;
 }
 
 // ---- TypedDataAttribute ----
