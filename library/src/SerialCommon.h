@@ -46,4 +46,19 @@ T fromBits(typename BitsOf<T>::type bits) noexcept {
   return value;
 }
 
+// The XML form's version, and its `type` names of the kinds, indexed by type tag.
+constexpr int kXmlFormatVersion = 1;
+constexpr const char* kXmlTypeNames[] = {"null", "int", "float", "double", "string", "group"};
+
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+inline int hexValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace Tessark::internal::OvAttribute::detail

@@ -1,342 +1,29 @@
-// The XML form of attributes; docs/formats.md has the schema and the escaping rules.
-//
-// Writing appends to one std::string by hand (numbers through std::to_chars, the shortest text
-// that reads back to the same bits); reading lets pugixml build a DOM and then walks it with an
-// explicit stack. Neither direction recurses, so nesting depth costs heap, not thread stack.
+// The XML reader: pugixml builds a DOM, which is then walked with an explicit stack, so that
+// nesting depth costs heap, not thread stack. Every count is checked against the text before
+// anything is allocated for it.
 
-#include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <pugixml.hpp>
 #include <string>
-#include <type_traits>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "AttributeData.h"
 #include "SerialCommon.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
-#include "Tessark/OvAttribute/GroupAttribute.h"
+#include "XmlEscaping.h"
+#include "XmlNumbers.h"
 
 namespace Tessark::internal::OvAttribute {
 
 namespace {
 
-using detail::AttributeData;
-using detail::BitsOf;
-using detail::DataKindTraits;
-using detail::fromBits;
-using detail::GroupChild;
 using detail::kIsString;
-using detail::rowOf;
-using detail::Storage;
-using detail::toBits;
-using detail::visitDataKind;
-using detail::walkGroups;
-
-constexpr int kFormatVersion = 1;
-// Deeper levels are written at this indentation, so that deep nesting keeps the text linear in
-// the number of attributes.
-constexpr size_t kMaxIndentLevel = 20;
-// Room for the longest number text: "nan:0x" and 16 hex digits, or a shortest double such as
-// "-2.2250738585072014e-308".
-constexpr size_t kMaxNumberChars = 32;
-// Numbers are formatted in batches of this many values before they join the output.
-constexpr size_t kFormatBatch = 64;
-
-const char* const kTypeNames[] = {"null", "int", "float", "double", "string", "group"};
-
-// The NaN that std::numeric_limits gives on the machines we build for; written as plain
-// "nan" (or "-nan" with the sign bit). Every other NaN is written with its bits.
-template <typename F>
-struct FloatBits;
-template <>
-struct FloatBits<float> {
-  static constexpr uint32_t kSign = 0x80000000u;
-  static constexpr uint32_t kInf = 0x7f800000u;
-  static constexpr uint32_t kQuietNan = 0x7fc00000u;
-};
-template <>
-struct FloatBits<double> {
-  static constexpr uint64_t kSign = 0x8000000000000000u;
-  static constexpr uint64_t kInf = 0x7ff0000000000000u;
-  static constexpr uint64_t kQuietNan = 0x7ff8000000000000u;
-};
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
-
-int hexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Number text
-
-template <typename T>
-char* formatNumber(char* p, T value) {
-  if constexpr (std::is_integral_v<T>) {
-    return std::to_chars(p, p + kMaxNumberChars, value).ptr;
-  } else {
-    using Bits = typename BitsOf<T>::type;
-    const Bits bits = toBits(value);
-    const Bits magnitude = bits & ~FloatBits<T>::kSign;
-    if (magnitude > FloatBits<T>::kInf) {
-      if (magnitude == FloatBits<T>::kQuietNan) {
-        if (bits != magnitude) *p++ = '-';
-        std::memcpy(p, "nan", 3);
-        return p + 3;
-      }
-      std::memcpy(p, "nan:0x", 6);
-      p += 6;
-      for (int shift = static_cast<int>(sizeof(Bits) * 8) - 4; shift >= 0; shift -= 4)
-        *p++ = kHexDigits[(bits >> shift) & 0xf];
-      return p;
-    }
-    if (magnitude == FloatBits<T>::kInf) {
-      if (bits != magnitude) *p++ = '-';
-      std::memcpy(p, "inf", 3);
-      return p + 3;
-    }
-    return std::to_chars(p, p + kMaxNumberChars, value).ptr;
-  }
-}
-
-// Parses exactly [begin, end) as a number of type T; false for anything else, including a value
-// out of T's range.
-template <typename T>
-bool parseNumber(const char* begin, const char* end, T& out) {
-  if constexpr (std::is_integral_v<T>) {
-    auto r = std::from_chars(begin, end, out);
-    return r.ec == std::errc() && r.ptr == end && begin != end;
-  } else {
-    using Bits = typename BitsOf<T>::type;
-    const char* q = begin;
-    const bool negative = q != end && *q == '-';
-    if (negative) ++q;
-    if (q == end) return false;
-    if ((*q >= '0' && *q <= '9') || *q == '.') {
-      auto r = std::from_chars(begin, end, out, std::chars_format::general);
-      return r.ec == std::errc() && r.ptr == end;
-    }
-    // from_chars would also take "infinity", "NaN" and "nan(...)": only our own words pass.
-    const auto n = static_cast<size_t>(end - q);
-    const Bits sign = negative ? FloatBits<T>::kSign : 0;
-    if (n == 3 && std::memcmp(q, "inf", 3) == 0) {
-      out = fromBits<T>(FloatBits<T>::kInf | sign);
-      return true;
-    }
-    if (n == 3 && std::memcmp(q, "nan", 3) == 0) {
-      out = fromBits<T>(FloatBits<T>::kQuietNan | sign);
-      return true;
-    }
-    if (!negative && n == 6 + 2 * sizeof(Bits) && std::memcmp(q, "nan:0x", 6) == 0) {
-      Bits bits = 0;
-      for (const char* h = q + 6; h != end; ++h) {
-        int v = hexValue(*h);
-        if (v < 0) return false;
-        bits = static_cast<Bits>((bits << 4) | static_cast<Bits>(v));
-      }
-      if ((bits & ~FloatBits<T>::kSign) <= FloatBits<T>::kInf) return false;  // not a NaN
-      out = fromBits<T>(bits);
-      return true;
-    }
-    return false;
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Byte escaping
-
-// Printable ASCII that may stand for itself in text and in a double-quoted attribute value.
-struct AsciiEscapeTable {
-  bool escape[128];
-  constexpr AsciiEscapeTable() : escape{} {
-    for (int c = 0; c < 0x20; ++c) escape[c] = true;
-    escape[0x7f] = true;
-    escape[static_cast<int>('%')] = true;
-    escape[static_cast<int>('<')] = true;
-    escape[static_cast<int>('>')] = true;
-    escape[static_cast<int>('&')] = true;
-    escape[static_cast<int>('"')] = true;
-  }
-};
-constexpr AsciiEscapeTable kAsciiEscape;
-
-bool isContinuation(unsigned char c) noexcept { return (c & 0xc0) == 0x80; }
-
-// Length of the UTF-8 sequence at s when it is well-formed and encodes a character that XML 1.0
-// allows; 0 otherwise (the lead byte is then escaped, and so is each stray byte after it).
-size_t xmlUtf8Length(const unsigned char* s, size_t n) noexcept {
-  const unsigned char c = s[0];
-  if (c >= 0xc2 && c <= 0xdf) return n >= 2 && isContinuation(s[1]) ? 2 : 0;
-  if (c >= 0xe0 && c <= 0xef) {
-    if (n < 3 || !isContinuation(s[1]) || !isContinuation(s[2])) return 0;
-    if (c == 0xe0 && s[1] < 0xa0) return 0;                   // overlong
-    if (c == 0xed && s[1] > 0x9f) return 0;                   // surrogates
-    if (c == 0xef && s[1] == 0xbf && s[2] >= 0xbe) return 0;  // U+FFFE, U+FFFF
-    return 3;
-  }
-  if (c >= 0xf0 && c <= 0xf4) {
-    if (n < 4 || !isContinuation(s[1]) || !isContinuation(s[2]) || !isContinuation(s[3])) return 0;
-    if (c == 0xf0 && s[1] < 0x90) return 0;  // overlong
-    if (c == 0xf4 && s[1] > 0x8f) return 0;  // past U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-void appendEscaped(std::string& out, const char* data, size_t size) {
-  const auto* s = reinterpret_cast<const unsigned char*>(data);
-  size_t run = 0;  // start of the bytes not yet copied
-  size_t i = 0;
-  while (i < size) {
-    const unsigned char c = s[i];
-    size_t keep = 0;
-    if (c < 0x80) {
-      keep = kAsciiEscape.escape[c] ? 0 : 1;
-    } else {
-      keep = xmlUtf8Length(s + i, size - i);
-    }
-    if (keep != 0) {
-      i += keep;
-      continue;
-    }
-    out.append(data + run, i - run);
-    const char escaped[3] = {'%', kUpperHexDigits[c >> 4], kUpperHexDigits[c & 0xf]};
-    out.append(escaped, 3);
-    run = ++i;
-  }
-  out.append(data + run, size - run);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing
-
-class XmlWriter {
- public:
-  explicit XmlWriter(std::string& out) : m_out(out) {}
-
-  void write(AttributeData* root) {
-    if (!writeElement(root, nullptr, 0)) return;
-    walkGroups(
-        root,
-        [&](const GroupChild& child, size_t depth) {
-          const std::string_view name = detail::childName(child);
-          return writeElement(child.attribute, &name, depth);
-        },
-        [&](AttributeData*, size_t depth) {
-          indent(depth);
-          m_out += "</attr>\n";
-        });
-  }
-
- private:
-  void indent(size_t depth) { m_out.append(2 * std::min(depth, kMaxIndentLevel), ' '); }
-
-  template <typename N>
-  void appendNumber(N value) {
-    char buf[kMaxNumberChars];
-    m_out.append(buf, formatNumber(buf, value));
-  }
-
-  template <typename T>
-  void appendNumbers(const T* values, size_t count) {
-    // Room for the longest text up front: address space only until it is written, and the
-    // text then grows without a copy. Numbers are formatted in batches on the stack, so that
-    // no room is zeroed before it is written.
-    m_out.reserve(m_out.size() + count * (kMaxNumberChars + 1));
-    char batch[kFormatBatch * (kMaxNumberChars + 1)];
-    for (size_t start = 0; start < count; start += kFormatBatch) {
-      const size_t n = std::min(kFormatBatch, count - start);
-      char* p = batch;
-      for (size_t k = 0; k < n; ++k) {
-        if (start + k != 0) *p++ = ' ';
-        p = formatNumber(p, values[start + k]);
-      }
-      m_out.append(batch, static_cast<size_t>(p - batch));
-    }
-  }
-
-  // Writes the element of one block at `depth` (the root, without a name, at 0); true when it
-  // is a group whose children follow, its element left open. What the block holds is written,
-  // whatever tag it reports: null storage under any tag is the null element.
-  bool writeElement(const AttributeData* data, const std::string_view* name, size_t depth) {
-    indent(depth);
-    m_out += "<attr";
-    if (name != nullptr) {
-      m_out += " name=\"";
-      appendEscaped(m_out, name->data(), name->size());
-      m_out += '"';
-    } else {
-      m_out += " version=\"";
-      appendNumber(kFormatVersion);
-      m_out += '"';
-    }
-    if (data->storage == Storage::kGroup) {
-      m_out += " type=\"group\" inherit=\"";
-      m_out += data->groupInherit ? "true" : "false";
-      m_out += "\" children=\"";
-      appendNumber(data->childCount);
-      m_out += data->childCount == 0 ? "\"/>\n" : "\">\n";
-      return data->childCount > 0;
-    }
-    if (!visitDataKind(static_cast<int>(data->storage),
-                       [&](auto tag) { writeData<typename decltype(tag)::type>(data, depth); }))
-      m_out += " type=\"null\"/>\n";
-    return false;
-  }
-
-  template <typename T>
-  void writeData(const AttributeData* data, size_t depth) {
-    m_out += " type=\"";
-    m_out += kTypeNames[DataKindTraits<T>::kType];
-    m_out += "\" tupleSize=\"";
-    appendNumber(data->tupleSize);
-    m_out += "\" values=\"";
-    appendNumber(data->valueCount);
-    m_out += "\" samples=\"";
-    appendNumber(data->sampleCount);
-    if (data->sampleCount == 0) {
-      m_out += "\"/>\n";
-      return;
-    }
-    m_out += "\">\n";
-    for (int64_t i = 0; i < data->sampleCount; ++i) {
-      indent(depth + 1);
-      m_out += "<sample time=\"";
-      appendNumber(data->times[i]);
-      if (data->valueCount == 0) {
-        m_out += "\"/>\n";
-        continue;
-      }
-      m_out += "\">";
-      const T* row = rowOf<T>(data, i);
-      if constexpr (kIsString<T>) {
-        for (int64_t j = 0; j < data->valueCount; ++j) {
-          m_out += "<v>";
-          appendEscaped(m_out, row[j], std::strlen(row[j]));
-          m_out += "</v>";
-        }
-      } else {
-        appendNumbers(row, static_cast<size_t>(data->valueCount));
-      }
-      m_out += "</sample>\n";
-    }
-    indent(depth);
-    m_out += "</attr>\n";
-  }
-
-  std::string& m_out;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Reading
+using detail::kXmlFormatVersion;
+using detail::kXmlTypeNames;
+using detail::parseNumber;
 
 [[noreturn]] void fail(const pugi::xml_node& node, const std::string& what) {
   std::string message = "invalid attribute XML: " + what;
@@ -458,16 +145,8 @@ pugi::xml_node nextElement(const pugi::xml_node& parent, pugi::xml_node& cursor)
 
 // Percent-decodes `text` onto `out`.
 void appendUnescaped(std::string& out, std::string_view text, const pugi::xml_node& where) {
-  for (;;) {
-    const size_t percent = text.find('%');
-    out.append(text.substr(0, percent));
-    if (percent == std::string_view::npos) return;
-    const int hi = percent + 1 < text.size() ? hexValue(text[percent + 1]) : -1;
-    const int lo = hi < 0 || percent + 2 >= text.size() ? -1 : hexValue(text[percent + 2]);
-    if (lo < 0) fail(where, "bad escape: '%' must be followed by two hexadecimal digits");
-    out += static_cast<char>(hi * 16 + lo);
-    text.remove_prefix(percent + 3);
-  }
+  if (!detail::appendUnescaped(out, text))
+    fail(where, "bad escape: '%' must be followed by two hexadecimal digits");
 }
 
 int64_t parseCount(const pugi::xml_node& element, const pugi::xml_attribute& a,
@@ -521,9 +200,9 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
     if (!fields[kVersion]) fail(e, "the root <attr> needs a version");
     if (fields[kName]) fail(e, "the root <attr> has no name");
     const int64_t version = parseCount(e, fields[kVersion], false);
-    if (version < 1 || version > kFormatVersion)
+    if (version < 1 || version > kXmlFormatVersion)
       fail(e, "unsupported version " + std::to_string(version) + " (this reader knows 1 to " +
-                  std::to_string(kFormatVersion) + ")");
+                  std::to_string(kXmlFormatVersion) + ")");
   } else {
     if (fields[kVersion]) fail(e, "only the root <attr> has a version");
     if (!fields[kName]) fail(e, "a child <attr> needs a name");
@@ -535,7 +214,7 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
   if (!fields[kType]) fail(e, "missing type");
   const std::string type(valueOf(fields[kType], scratch, e));
   for (int t = kAttrTypeNull; t <= kAttrTypeGroup; ++t)
-    if (type == kTypeNames[t]) h.type = t;
+    if (type == kXmlTypeNames[t]) h.type = t;
   if (h.type == kAttrTypeInvalid) fail(e, "unknown type \"" + type + "\"");
 
   const bool isData = h.type != kAttrTypeNull && h.type != kAttrTypeGroup;
@@ -764,13 +443,6 @@ Attribute readDocument(const pugi::xml_document& doc, size_t textBytes) {
 }
 
 }  // namespace
-
-std::string Attribute::getXML() const {
-  std::string out;
-  if (!isValid()) return out;
-  XmlWriter(out).write(m_data);
-  return out;
-}
 
 Attribute Attribute::parseXML(Platform::StringView text) {
   if (text.empty()) throw XmlParseError("invalid attribute XML: empty text");
