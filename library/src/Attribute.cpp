@@ -111,26 +111,35 @@ Hash computeGroupHash(const AttributeData* data) {
 
 AttributeData* nullData() noexcept { return &gNullData; }
 
-void release(AttributeData* data) noexcept {
-  if (!data || !dropReference(data)) return;
-  if (data->storage != Storage::kGroup) {
-    std::free(data);
-    return;
-  }
-  // A tree freed from its root, each group once its children are. Should the walk's stack fail
-  // to grow, the blocks not yet reached are leaked rather than the process aborted.
+namespace {
+
+// Frees a group whose last reference is gone, and every block under it whose last reference it
+// held, each group once its children are. Out of line, so that dropping a reference stays
+// small. Should the walk's stack fail to grow, the blocks not yet reached are leaked rather
+// than the process aborted.
+[[gnu::noinline]] void freeTree(AttributeData* group) noexcept {
   try {
     walkGroups(
-        data,
+        group,
         [](const GroupChild& child, size_t) {
           if (!dropReference(child.attribute)) return false;
           if (child.attribute->storage == Storage::kGroup) return true;
           std::free(child.attribute);
           return false;
         },
-        [](AttributeData* group, size_t) { std::free(group); });
+        [](AttributeData* done, size_t) { std::free(done); });
   } catch (...) {
   }
+}
+
+}  // namespace
+
+void release(AttributeData* data) noexcept {
+  if (!data || !dropReference(data)) return;
+  if (data->storage == Storage::kGroup)
+    freeTree(data);
+  else
+    std::free(data);
 }
 
 Hash hashOf(AttributeData* root) {

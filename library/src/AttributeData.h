@@ -149,18 +149,22 @@ inline std::string_view childName(const GroupChild& child) noexcept {
 // Either may throw, which ends the walk.
 template <typename Visit, typename Leave>
 void walkGroups(AttributeData* root, Visit&& visit, Leave&& leave) {
-  std::vector<std::pair<AttributeData*, int64_t>> stack;
+  std::vector<std::pair<AttributeData*, int64_t>> stack;  // a group, its next child
   stack.reserve(16);
   stack.emplace_back(root, 0);
   while (!stack.empty()) {
-    auto& [group, next] = stack.back();
-    if (next < group->childCount) {
-      const GroupChild& child = groupChildren(group)[next++];
-      if (visit(child, stack.size())) stack.emplace_back(child.attribute, 0);
+    AttributeData* group = stack.back().first;
+    const GroupChild* children = groupChildren(group);
+    const int64_t count = group->childCount;
+    const size_t depth = stack.size();
+    int64_t i = stack.back().second;
+    while (i < count && !visit(children[i], depth)) ++i;
+    if (i < count) {
+      stack.back().second = i + 1;
+      stack.emplace_back(children[i].attribute, 0);
     } else {
-      AttributeData* done = group;
       stack.pop_back();
-      leave(done, stack.size());
+      leave(group, depth - 1);
     }
   }
 }
