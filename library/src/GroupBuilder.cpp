@@ -2,10 +2,9 @@
 // groups reached through dotted paths kept open as nested builders until build.
 //
 // Entries are appended in set order; names live in one byte buffer, so an entry is 32 bytes
-// and a set allocates nothing but the occasional doubling of a buffer. The index is an
-// open-addressing table (linear probing, at most half full) of entry positions tagged with the
-// high half of their name's hash, and every entry caches that hash, so that no rehash,
-// compaction or build hashes a name again.
+// and a set allocates nothing but the occasional doubling of a buffer. The index (EntryIndex)
+// holds entry positions, and every entry caches its name's hash, so that no rehash, compaction
+// or build hashes a name again.
 //
 // A plain set does not touch the index: it appends a pending entry, and pending entries join
 // the index in batches (before anything reads the index, and whenever they are as many as the
@@ -17,19 +16,18 @@
 #include "Tessark/OvAttribute/GroupBuilder.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "AttributeData.h"
+#include "EntryIndex.h"
+#include "UniqueNameHints.h"
 
 namespace Tessark::internal::OvAttribute {
 
@@ -64,35 +62,22 @@ class GroupBuilderImpl {
 
   // `attribute` by value: a caller that gives up its handle spares a count up and down.
   void set(std::string_view name, Attribute attribute, bool groupInherit) {
-    size_t dot;
-    if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
-    GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
-    parent->setLocal(last, std::move(attribute));
+    if (GroupBuilderImpl* parent = parentFor(name, attribute, groupInherit, &last))
+      parent->setLocal(last, std::move(attribute));
   }
 
   void setWithUniqueName(std::string_view name, Attribute attribute, bool groupInherit) {
-    size_t dot;
-    if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
-    GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
+    GroupBuilderImpl* parent = parentFor(name, attribute, groupInherit, &last);
+    if (!parent) return;
     if (!parent->find(last)) {
       parent->setLocal(last, std::move(attribute));
       return;
     }
-    // The next suffix to try per base name: every smaller one is taken. Only a deletion can
-    // free one, and a deletion lowers the hint to it, so many collisions on one name cost O(1)
-    // each, deletions or not.
-    uint64_t& next = parent->m_uniqueHint[std::string(last)];
-    if (next == 0) next = 1;
-    std::string candidate;
-    for (;; ++next) {
-      candidate.assign(last);
-      candidate += std::to_string(next);
-      if (!parent->find(candidate)) break;
-    }
-    ++next;
-    parent->setLocal(candidate, std::move(attribute));
+    const std::string unique =
+        parent->m_uniqueHints.next(last, [parent](std::string_view n) { return parent->find(n); });
+    parent->setLocal(unique, std::move(attribute));
   }
 
   void del(std::string_view name) {
@@ -108,36 +93,28 @@ class GroupBuilderImpl {
   }
 
   void deepUpdate(const GroupAttribute& group) {
-    struct Frame {
-      GroupBuilderImpl* builder;
-      GroupAttribute source;
-      int64_t next;
-    };
-    std::vector<Frame> stack;
-    stack.push_back({this, group, 0});
-    while (!stack.empty()) {
-      Frame& frame = stack.back();
-      if (frame.next >= frame.source.getNumberOfChildren()) {
-        stack.pop_back();
-        continue;
-      }
-      const int64_t i = frame.next++;
-      GroupBuilderImpl* builder = frame.builder;
-      std::string_view name = frame.source.getChildNameView(i).view();
-      Attribute child = frame.source.getChildByIndex(i);
-      size_t dot;
-      if (child.getType() == kAttrTypeGroup && builder->validName(name, &dot)) {
-        std::string_view last;
-        GroupBuilderImpl* parent = builder->walk(name, dot, false, true, &last);
-        Entry* existing = parent ? parent->find(last) : nullptr;
-        if (existing && (existing->sub || existing->attribute.getType() == kAttrTypeGroup)) {
-          GroupBuilderImpl* merged = parent->open(*existing, true, false);
-          stack.push_back({merged, GroupAttribute(std::move(child)), 0});  // `frame` dies here
-          continue;
-        }
-      }
-      builder->set(name, std::move(child), true);
-    }
+    // The builder that each group walked into merges into: this one, then nested ones. A child
+    // group merges into a child of the same name that is a group, or is open as one.
+    std::vector<GroupBuilderImpl*> builders{this};
+    walkGroups(
+        group._data(),
+        [&](const GroupChild& child, size_t) {
+          GroupBuilderImpl* builder = builders.back();
+          const std::string_view name = childName(child);
+          size_t dot;
+          if (child.attribute->typeTag == kAttrTypeGroup && builder->validName(name, &dot)) {
+            std::string_view last;
+            GroupBuilderImpl* parent = builder->walk(name, dot, false, true, &last);
+            Entry* existing = parent ? parent->find(last) : nullptr;
+            if (existing && (existing->sub || existing->attribute.getType() == kAttrTypeGroup)) {
+              builders.push_back(parent->open(*existing, true, false));
+              return true;
+            }
+          }
+          builder->set(name, sharedHandle(child.attribute), true);
+          return false;
+        },
+        [&](AttributeData*, size_t) { builders.pop_back(); });
   }
 
   void reserve(int64_t count) {
@@ -146,7 +123,7 @@ class GroupBuilderImpl {
     size_t n = static_cast<size_t>(std::min<int64_t>(count, int64_t{1} << 20));
     try {
       m_entries.reserve(n);
-      reserveSlots(n);
+      reserveIndex(n);
     } catch (const std::bad_alloc&) {
     }
   }
@@ -157,8 +134,8 @@ class GroupBuilderImpl {
   void sort() {
     joinPending();
     compact();
-    const size_t capacity = indexCapacityFor(m_live);
-    m_slots.reserve(capacity);  // allocated before anything moves
+    const size_t capacity = EntryIndex::capacityFor(m_live);
+    m_index.reserve(capacity);  // allocated before anything moves
     std::stable_sort(m_entries.begin(), m_entries.end(),
                      [this](const Entry& a, const Entry& b) { return nameOf(a) < nameOf(b); });
     rebuildIndex(capacity);
@@ -215,31 +192,23 @@ class GroupBuilderImpl {
     clear();
     m_strict = strict;
     if (m_entries.capacity() > kKeptEntries) std::vector<Entry>().swap(m_entries);
-    if (m_slots.capacity() > 2 * kKeptEntries) std::vector<uint64_t>().swap(m_slots);
+    m_index.trim(2 * kKeptEntries);
     if (m_names.capacity() > 16 * kKeptEntries) std::string().swap(m_names);
   }
 
   void clear() {
-    m_slots.clear();
+    m_index.clear();
     m_live = 0;
     m_entries.clear();
     m_indexed = 0;
     m_dead = 0;
     m_names.clear();
     m_liveNameBytes = 0;
-    m_uniqueHint.clear();
+    m_uniqueHints.clear();
     m_inherit = true;
   }
 
  private:
-  // A slot: the high 32 bits of the name's hash, then the entry position + 1; 0 when empty.
-  static constexpr uint64_t kEmpty = 0;
-  static constexpr uint64_t kTagMask = ~uint64_t{0xffffffff};
-  static uint64_t slotFor(uint64_t hash, size_t position) {
-    return (hash & kTagMask) | static_cast<uint64_t>(position + 1);
-  }
-  static size_t positionIn(uint64_t slot) { return static_cast<size_t>(slot & ~kTagMask) - 1; }
-
   // Pending entries join the index once they are this many, or as many as the indexed ones.
   static constexpr size_t kMinimumBatch = 64;
   // reset() keeps the memory of builders of up to this many entries.
@@ -252,43 +221,26 @@ class GroupBuilderImpl {
     return {m_names.data() + entry.nameOffset, entry.nameSize};
   }
 
-  // The slot that holds `name`, or the empty slot that ends its probe run. Needs an index.
+  // The index slot that holds `name`, or the empty slot that ends its probe run. Needs an index.
   size_t probe(std::string_view name, uint64_t hash) const {
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
-      const uint64_t slot = m_slots[at];
-      if (slot == kEmpty) return at;
-      if (((slot ^ hash) & kTagMask) != 0) continue;
-      const Entry& entry = m_entries[positionIn(slot)];
-      if (entry.hash == hash && nameOf(entry) == name) return at;
-    }
-  }
-
-  // The index size for `count` names, at most half full: a power of two, 16 or more.
-  static size_t indexCapacityFor(size_t count) {
-    size_t capacity = 16;
-    while (capacity < count * 2) capacity *= 2;
-    return capacity;
+    return m_index.probe(hash, [&](size_t position) {
+      const Entry& entry = m_entries[position];
+      return entry.hash == hash && nameOf(entry) == name;
+    });
   }
 
   // Makes the index `capacity` slots of the live indexed entries where they are now. Only the
   // allocation can fail, and then nothing has changed; callers that move entries reserve the
   // capacity first, so that no failure can come after the move.
   void rebuildIndex(size_t capacity) {
-    m_slots.assign(capacity, kEmpty);  // reuses the memory it has when large enough
-    const size_t mask = capacity - 1;
-    for (size_t i = 0; i < m_indexed; ++i) {
-      if (!isLive(m_entries[i])) continue;
-      size_t at = m_entries[i].hash & mask;
-      while (m_slots[at] != kEmpty) at = (at + 1) & mask;
-      m_slots[at] = slotFor(m_entries[i].hash, i);
-    }
+    m_index.reset(capacity);
+    for (size_t i = 0; i < m_indexed; ++i)
+      if (isLive(m_entries[i])) m_index.insert(m_entries[i].hash, i);
   }
 
   // Room in the index for `count` live names.
-  void reserveSlots(size_t count) {
-    if (count * 2 <= m_slots.size()) return;
-    rebuildIndex(indexCapacityFor(count));
+  void reserveIndex(size_t count) {
+    if (!m_index.holds(count)) rebuildIndex(EntryIndex::capacityFor(count));
   }
 
   // Puts the pending entries into the index; one whose name is indexed already hands its child
@@ -296,22 +248,20 @@ class GroupBuilderImpl {
   void joinPending() {
     const size_t end = m_entries.size();
     if (m_indexed == end) return;
-    reserveSlots(m_live + (end - m_indexed));  // the only step that can fail
-    const size_t mask = m_slots.size() - 1;
+    reserveIndex(m_live + (end - m_indexed));  // the only step that can fail
     constexpr size_t kPrefetchDistance = 8;
     for (size_t i = m_indexed; i < end; ++i) {
-      if (i + kPrefetchDistance < end)
-        __builtin_prefetch(&m_slots[m_entries[i + kPrefetchDistance].hash & mask], 1);
+      if (i + kPrefetchDistance < end) m_index.prefetch(m_entries[i + kPrefetchDistance].hash);
       Entry& entry = m_entries[i];
       const size_t at = probe(nameOf(entry), entry.hash);
-      if (m_slots[at] == kEmpty) {
-        m_slots[at] = slotFor(entry.hash, i);
+      const size_t first = m_index.positionAt(at);
+      if (first == EntryIndex::kNone) {
+        m_index.fill(at, entry.hash, i);
         ++m_live;
         continue;
       }
-      Entry& first = m_entries[positionIn(m_slots[at])];
-      first.sub.reset();
-      first.attribute = std::move(entry.attribute);
+      m_entries[first].sub.reset();
+      m_entries[first].attribute = std::move(entry.attribute);
       m_liveNameBytes -= entry.nameSize;
       entry.nameSize = kDeleted;
       ++m_dead;
@@ -322,9 +272,9 @@ class GroupBuilderImpl {
 
   Entry* find(std::string_view name) {
     joinPending();
-    if (m_slots.empty()) return nullptr;
-    const uint64_t slot = m_slots[probe(name, nameIndexHash(name))];
-    return slot == kEmpty ? nullptr : &m_entries[positionIn(slot)];
+    if (m_index.capacity() == 0) return nullptr;
+    const size_t position = m_index.positionAt(probe(name, nameIndexHash(name)));
+    return position == EntryIndex::kNone ? nullptr : &m_entries[position];
   }
 
   // Empty names are ignored; in normal mode so is a path with an empty step ("a..b", ".a").
@@ -358,11 +308,12 @@ class GroupBuilderImpl {
   Entry& findOrAppend(std::string_view name) {
     joinPending();
     const uint64_t hash = nameIndexHash(name);
-    reserveSlots(m_live + 1);  // before the probe: the empty slot it finds stays valid
+    reserveIndex(m_live + 1);  // before the probe: the empty slot it finds stays valid
     const size_t at = probe(name, hash);
-    if (m_slots[at] != kEmpty) return m_entries[positionIn(m_slots[at])];
+    const size_t position = m_index.positionAt(at);
+    if (position != EntryIndex::kNone) return m_entries[position];
     Entry& added = append(name, hash);
-    m_slots[at] = slotFor(hash, m_entries.size() - 1);
+    m_index.fill(at, hash, m_entries.size() - 1);
     m_indexed = m_entries.size();
     ++m_live;
     return added;
@@ -377,47 +328,20 @@ class GroupBuilderImpl {
 
   void delLocal(std::string_view name) {
     joinPending();
-    if (m_slots.empty()) return;
-    size_t hole = probe(name, nameIndexHash(name));
-    if (m_slots[hole] == kEmpty) return;
-    Entry& entry = m_entries[positionIn(m_slots[hole])];
-    // Backward-shift deletion: pull later members of the probe run into the hole whenever
-    // their home slot allows, so that no run is cut short and no tombstone is needed.
-    const size_t mask = m_slots.size() - 1;
-    for (size_t j = (hole + 1) & mask; m_slots[j] != kEmpty; j = (j + 1) & mask) {
-      const size_t home = m_entries[positionIn(m_slots[j])].hash & mask;
-      if (((j - home) & mask) >= ((j - hole) & mask)) {
-        m_slots[hole] = m_slots[j];
-        hole = j;
-      }
-    }
-    m_slots[hole] = kEmpty;
+    if (m_index.capacity() == 0) return;
+    const size_t at = probe(name, nameIndexHash(name));
+    const size_t position = m_index.positionAt(at);
+    if (position == EntryIndex::kNone) return;
+    m_index.erase(at, [this](size_t p) { return m_entries[p].hash; });
+    Entry& entry = m_entries[position];
     --m_live;
     m_liveNameBytes -= entry.nameSize;
     entry.nameSize = kDeleted;
     entry.attribute = Attribute();
     entry.sub.reset();
     ++m_dead;
-    lowerUniqueHints(name);
+    m_uniqueHints.deleted(name);
     compactIfSparse();
-  }
-
-  // Deleting "base12" frees suffix 12 of base "base" (and 2 of "base1"): where the hint of such
-  // a base has passed that suffix, it goes back to it. Every other hint stays true.
-  void lowerUniqueHints(std::string_view deleted) {
-    if (m_uniqueHint.empty()) return;
-    size_t digits = 0;
-    while (digits < deleted.size() && digits < 19 &&
-           std::isdigit(static_cast<unsigned char>(deleted[deleted.size() - 1 - digits])))
-      ++digits;
-    for (size_t n = 1; n <= digits; ++n) {
-      const std::string_view suffix = deleted.substr(deleted.size() - n);
-      if (suffix[0] == '0') continue;  // setWithUniqueName writes no leading zeros
-      uint64_t number = 0;
-      std::from_chars(suffix.data(), suffix.data() + suffix.size(), number);
-      const auto hint = m_uniqueHint.find(std::string(deleted.substr(0, deleted.size() - n)));
-      if (hint != m_uniqueHint.end() && number < hint->second) hint->second = number;
-    }
   }
 
   // Once most entries are deleted ones, drops them; compaction only saves memory, so a failed
@@ -435,8 +359,8 @@ class GroupBuilderImpl {
     if (m_dead == 0) return;
     std::string names;
     names.reserve(m_liveNameBytes);
-    const size_t capacity = indexCapacityFor(m_live);
-    m_slots.reserve(capacity);
+    const size_t capacity = EntryIndex::capacityFor(m_live);
+    m_index.reserve(capacity);
     for (Entry& entry : m_entries) {
       if (!isLive(entry)) continue;
       const std::string_view name = nameOf(entry);
@@ -479,6 +403,16 @@ class GroupBuilderImpl {
     return entry.sub.get();
   }
 
+  // The builder in which set(name, attribute) sets the last step of `name`, with that step in
+  // `last`, making the groups of a path on the way; null for an invalid attribute or a name
+  // that sets nothing.
+  GroupBuilderImpl* parentFor(std::string_view name, const Attribute& attribute, bool groupInherit,
+                              std::string_view* last) {
+    size_t dot;
+    if (!attribute.isValid() || !validName(name, &dot)) return nullptr;
+    return walk(name, dot, true, groupInherit, last);
+  }
+
   // The builder that holds the last step of `name`, with that step in `last`. In strict mode
   // that is this builder and the whole name. In normal mode each step before a dot names a
   // child group, made (when `create`) if missing or not a group; without `create`, null when
@@ -513,12 +447,12 @@ class GroupBuilderImpl {
   bool m_inherit = true;
   std::vector<Entry> m_entries;  // [0, m_indexed) indexed, the rest pending
   size_t m_indexed = 0;
-  std::string m_names;            // the bytes of every entry's name, deleted ones included
-  std::vector<uint64_t> m_slots;  // the index: a power of two in size, or empty
-  size_t m_live = 0;              // live entries in the index
-  size_t m_liveNameBytes = 0;     // the bytes of the names of live and pending entries
-  size_t m_dead = 0;              // deleted entries not yet compacted
-  std::unordered_map<std::string, uint64_t> m_uniqueHint;
+  std::string m_names;  // the bytes of every entry's name, deleted ones included
+  EntryIndex m_index;
+  size_t m_live = 0;           // live entries in the index
+  size_t m_liveNameBytes = 0;  // the bytes of the names of live and pending entries
+  size_t m_dead = 0;           // deleted entries not yet compacted
+  UniqueNameHints m_uniqueHints;
   Attribute m_built;  // scratch of build()
 };
 
@@ -530,61 +464,67 @@ GroupBuilder::GroupBuilder(GroupBuilder&&) noexcept = default;
 GroupBuilder& GroupBuilder::operator=(GroupBuilder&&) noexcept = default;
 GroupBuilder::~GroupBuilder() = default;
 
+namespace {
+
 // A moved-from builder starts over as an empty normal-mode builder rather than crash.
-#define OVATTR_BUILDER_IMPL() \
-  (m_impl ? *m_impl : *(m_impl = std::make_unique<detail::GroupBuilderImpl>(false)))
+inline detail::GroupBuilderImpl& implOf(std::unique_ptr<detail::GroupBuilderImpl>& impl) {
+  if (__builtin_expect(!impl, 0)) impl = std::make_unique<detail::GroupBuilderImpl>(false);
+  return *impl;
+}
+
+}  // namespace
 
 GroupBuilder& GroupBuilder::set(Platform::StringView name, const Attribute& attribute,
                                 bool groupInherit) {
-  OVATTR_BUILDER_IMPL().set(name.view(), attribute, groupInherit);
+  implOf(m_impl).set(name.view(), attribute, groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::set(Platform::StringView name, Attribute&& attribute,
                                 bool groupInherit) {
-  OVATTR_BUILDER_IMPL().set(name.view(), std::move(attribute), groupInherit);
+  implOf(m_impl).set(name.view(), std::move(attribute), groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, const Attribute& attribute,
                                               bool groupInherit) {
-  OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), attribute, groupInherit);
+  implOf(m_impl).setWithUniqueName(name.view(), attribute, groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, Attribute&& attribute,
                                               bool groupInherit) {
-  OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), std::move(attribute), groupInherit);
+  implOf(m_impl).setWithUniqueName(name.view(), std::move(attribute), groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::del(Platform::StringView name) {
-  OVATTR_BUILDER_IMPL().del(name.view());
+  implOf(m_impl).del(name.view());
   return *this;
 }
 
 GroupBuilder& GroupBuilder::update(const GroupAttribute& group) {
-  OVATTR_BUILDER_IMPL().update(group);
+  implOf(m_impl).update(group);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::deepUpdate(const GroupAttribute& group) {
-  if (group.isValid()) OVATTR_BUILDER_IMPL().deepUpdate(group);
+  if (group.isValid()) implOf(m_impl).deepUpdate(group);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::reserve(int64_t childCount) {
-  OVATTR_BUILDER_IMPL().reserve(childCount);
+  implOf(m_impl).reserve(childCount);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::setGroupInherit(bool groupInherit) {
-  OVATTR_BUILDER_IMPL().setGroupInherit(groupInherit);
+  implOf(m_impl).setGroupInherit(groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::sort() {
-  OVATTR_BUILDER_IMPL().sort();
+  implOf(m_impl).sort();
   return *this;
 }
 
@@ -601,9 +541,7 @@ GroupBuilder& GroupBuilder::reset(BuilderMode mode) {
 }
 
 GroupAttribute GroupBuilder::build(BuilderBuildMode mode) {
-  return GroupAttribute(OVATTR_BUILDER_IMPL().build(mode != BuildAndRetain));
+  return GroupAttribute(implOf(m_impl).build(mode != BuildAndRetain));
 }
-
-#undef OVATTR_BUILDER_IMPL
 
 }  // namespace Tessark::internal::OvAttribute
