@@ -113,36 +113,42 @@ char* newStringBlock(const char* const* const* rows, size_t samples, size_t valu
 
 }  // namespace
 
-// The header of a data block at `memory`, whose times start at timesOffset and values at
-// valuesOffset.
+// Where the parts of a data block of `sampleCount` samples of `valueCount` values of type T go
+// (counts below 0 are 0): [header][times][pad to 8][values], string bytes from `end` on.
 template <typename T>
-AttributeData* placeDataHeader(char* memory, size_t timesOffset, size_t valuesOffset,
-                               int64_t sampleCount, int64_t valueCount, int64_t tupleSize,
-                               size_t stringBytes) {
-  auto* data = new (memory) AttributeData(static_cast<Storage>(DataKindTraits<T>::kType));
-  data->tupleSize = tupleSize;
-  data->valueCount = valueCount;
-  data->sampleCount = sampleCount;
-  data->times = reinterpret_cast<float*>(memory + timesOffset);
-  data->values = memory + valuesOffset;
-  data->stringBytes = stringBytes;
-  return data;
-}
+struct DataLayout {
+  DataLayout(int64_t sampleCount, int64_t valueCount)
+      : samples(static_cast<size_t>(std::max<int64_t>(sampleCount, 0))),
+        values(static_cast<size_t>(std::max<int64_t>(valueCount, 0))),
+        valuesOffset(alignUp8(checkedAdd(kTimesOffset, checkedMul(samples, sizeof(float))))),
+        end(checkedAdd(valuesOffset, checkedMul(checkedMul(samples, values), sizeof(T)))) {}
+
+  // The header of such a block at `memory`.
+  AttributeData* place(char* memory, int64_t tupleSize, size_t stringBytes) const {
+    auto* data = new (memory) AttributeData(static_cast<Storage>(DataKindTraits<T>::kType));
+    data->tupleSize = tupleSize;
+    data->valueCount = static_cast<int64_t>(values);
+    data->sampleCount = static_cast<int64_t>(samples);
+    data->times = reinterpret_cast<float*>(memory + kTimesOffset);
+    data->values = memory + valuesOffset;
+    data->stringBytes = stringBytes;
+    return data;
+  }
+
+  static constexpr size_t kTimesOffset = alignUp8(sizeof(AttributeData));
+  size_t samples;
+  size_t values;
+  size_t valuesOffset;
+  size_t end;
+};
 
 template <typename T>
 AttributeData* newNumericData(int64_t sampleCount, int64_t valueCount, int64_t tupleSize) {
   static_assert(std::is_arithmetic_v<T>, "strings are laid out by newTypedData");
-  if (sampleCount < 0) sampleCount = 0;
-  if (valueCount < 0) valueCount = 0;
-  const auto samples = static_cast<size_t>(sampleCount);
-  const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
-  const size_t timesOffset = alignUp8(sizeof(AttributeData));
-  const size_t valuesOffset = alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
-  const size_t bytes = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
-  auto* memory = static_cast<char*>(std::malloc(bytes));
+  const DataLayout<T> layout(sampleCount, valueCount);
+  auto* memory = static_cast<char*>(std::malloc(layout.end));
   if (!memory) throw std::bad_alloc();
-  return placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount, tupleSize,
-                            0);
+  return layout.place(memory, tupleSize, 0);
 }
 
 template <typename T>
@@ -150,19 +156,11 @@ AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* co
                             int64_t valueCount, int64_t tupleSize) {
   AttributeData* data;
   if constexpr (kIsString<T>) {
-    if (sampleCount < 0) sampleCount = 0;
-    if (valueCount < 0) valueCount = 0;
-    const auto samples = static_cast<size_t>(sampleCount);
-    const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
-    const size_t timesOffset = alignUp8(sizeof(AttributeData));
-    const size_t valuesOffset =
-        alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
-    const size_t bytesOffset = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
+    const DataLayout<T> layout(sampleCount, valueCount);
     size_t stringBytes = 0;
-    char* memory = newStringBlock(rows, samples, static_cast<size_t>(valueCount), valuesOffset,
-                                  bytesOffset, &stringBytes);
-    data = placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount, tupleSize,
-                              stringBytes);
+    char* memory = newStringBlock(rows, layout.samples, layout.values, layout.valuesOffset,
+                                  layout.end, &stringBytes);
+    data = layout.place(memory, tupleSize, stringBytes);
   } else {
     data = newNumericData<T>(sampleCount, valueCount, tupleSize);
     T* values = writableValues<T>(data);
