@@ -82,9 +82,7 @@ bool GroupBlockWriter::insert(std::string_view name, uint64_t nameHash, Attribut
   size_t at = nameHash & m_slotMask;
   for (; m_slots[at]; at = (at + 1) & m_slotMask) {
     if (!refuseRepeat) continue;
-    const GroupChild& other = m_children[m_slots[at] - 1];
-    if (other.nameSize == name.size() &&
-        (name.empty() || std::memcmp(other.name, name.data(), name.size()) == 0)) {
+    if (childName(m_children[m_slots[at] - 1]) == name) {
       release(child);
       return false;
     }
@@ -178,10 +176,7 @@ int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
   for (size_t at = nameIndexHash(name) & mask;; at = (at + 1) & mask) {
     const uint32_t slot = slots[at];
     if (!slot) return -1;
-    const GroupChild& child = children[slot - 1];
-    if (child.nameSize == name.size() &&
-        (name.empty() || std::memcmp(child.name, name.data(), name.size()) == 0))
-      return static_cast<int64_t>(slot - 1);
+    if (childName(children[slot - 1]) == name) return static_cast<int64_t>(slot - 1);
   }
 }
 
@@ -203,16 +198,24 @@ std::string GroupAttribute::getChildName(int64_t index) const {
   return getChildNameView(index).str();
 }
 
+namespace {
+
+// Child `index` of a group block; null for an index outside the children or no group.
+const detail::GroupChild* childAt(const detail::AttributeData* data, int64_t index) noexcept {
+  const detail::GroupChild* children = data ? detail::groupChildren(data) : nullptr;
+  return children && index >= 0 && index < data->childCount ? children + index : nullptr;
+}
+
+}  // namespace
+
 Platform::StringView GroupAttribute::getChildNameView(int64_t index) const noexcept {
-  const detail::GroupChild* children = m_data ? detail::groupChildren(m_data) : nullptr;
-  if (!children || index < 0 || index >= m_data->childCount) return Platform::StringView();
-  return Platform::StringView(children[index].name, children[index].nameSize);
+  const detail::GroupChild* child = childAt(m_data, index);
+  return child ? Platform::StringView(child->name, child->nameSize) : Platform::StringView();
 }
 
 Attribute GroupAttribute::getChildByIndex(int64_t index) const noexcept {
-  const detail::GroupChild* children = m_data ? detail::groupChildren(m_data) : nullptr;
-  if (!children || index < 0 || index >= m_data->childCount) return Attribute();
-  return detail::sharedHandle(children[index].attribute);
+  const detail::GroupChild* child = childAt(m_data, index);
+  return child ? detail::sharedHandle(child->attribute) : Attribute();
 }
 
 Attribute GroupAttribute::getChildByName(Platform::StringView name) const noexcept {
