@@ -228,7 +228,7 @@ class BinaryParser {
 
   template <typename T>
   static T load(const unsigned char* p) noexcept {
-    typename detail::BitsOf<T>::type bits = 0;
+    detail::BitsOf<T> bits = 0;
     for (size_t i = 0; i < sizeof bits; ++i)
       bits = static_cast<decltype(bits)>(bits | (decltype(bits){p[i]} << (8 * i)));
     return detail::fromBits<T>(bits);

@@ -41,7 +41,7 @@ char* formatNumber(char* p, T value) {
   if constexpr (std::is_integral_v<T>) {
     return std::to_chars(p, p + kMaxNumberChars, value).ptr;
   } else {
-    using Bits = typename BitsOf<T>::type;
+    using Bits = BitsOf<T>;
     const Bits bits = toBits(value);
     const Bits magnitude = bits & ~FloatBits<T>::kSign;
     if (magnitude > FloatBits<T>::kInf) {
@@ -73,7 +73,7 @@ bool parseNumber(const char* begin, const char* end, T& out) {
     auto r = std::from_chars(begin, end, out);
     return r.ec == std::errc() && r.ptr == end && begin != end;
   } else {
-    using Bits = typename BitsOf<T>::type;
+    using Bits = BitsOf<T>;
     const char* q = begin;
     const bool negative = q != end && *q == '-';
     if (negative) ++q;
