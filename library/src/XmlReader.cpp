@@ -219,15 +219,11 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
 
   const bool isData = h.type != kAttrTypeNull && h.type != kAttrTypeGroup;
   const bool isGroup = h.type == kAttrTypeGroup;
-  const Field dataFields[] = {kTupleSize, kValues, kSamples};
-  const Field groupFields[] = {kInherit, kChildren};
-  for (Field f : dataFields) {
-    if (isData && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
-    if (!isData && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
-  }
-  for (Field f : groupFields) {
-    if (isGroup && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
-    if (!isGroup && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
+  // The fields of data, then those of groups: required on their kind, refused on any other.
+  for (Field f : {kTupleSize, kValues, kSamples, kInherit, kChildren}) {
+    const bool applies = f < kInherit ? isData : isGroup;
+    if (applies && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
+    if (!applies && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
   }
   if (isData) {
     h.tupleSize = parseCount(e, fields[kTupleSize], true);
