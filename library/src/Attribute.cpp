@@ -41,8 +41,6 @@ Hash digest(XXH3_state_t* state) {
   return Hash{h.low64, h.high64};
 }
 
-}  // namespace
-
 bool hashCached(const AttributeData* data) noexcept {
   return data->hashReady.load(std::memory_order_acquire) != 0;
 }
@@ -51,8 +49,6 @@ Hash cachedHash(const AttributeData* data) noexcept {
   return Hash{data->hashFirst.load(std::memory_order_relaxed),
               data->hashSecond.load(std::memory_order_relaxed)};
 }
-
-namespace {
 
 void storeHash(AttributeData* data, Hash h) {
   // Racing threads store the same words; the release below publishes them.
@@ -107,12 +103,6 @@ Hash computeGroupHash(const AttributeData* data) {
   return digest(&state);
 }
 
-}  // namespace
-
-AttributeData* nullData() noexcept { return &gNullData; }
-
-namespace {
-
 // Frees a group whose last reference is gone, and every block under it whose last reference it
 // held, each group once its children are. Out of line, so that dropping a reference stays
 // small. Should the walk's stack fail to grow, the blocks not yet reached are leaked rather
@@ -132,16 +122,7 @@ namespace {
   }
 }
 
-}  // namespace
-
-void release(AttributeData* data) noexcept {
-  if (!data || !dropReference(data)) return;
-  if (data->storage == Storage::kGroup)
-    freeTree(data);
-  else
-    std::free(data);
-}
-
+// The cached hash, computed on first use, children before parents.
 Hash hashOf(AttributeData* root) {
   if (!root) return Hash{};
   if (hashCached(root)) return cachedHash(root);
@@ -150,7 +131,6 @@ Hash hashOf(AttributeData* root) {
     storeHash(root, h);
     return h;
   }
-  // Children before parents.
   walkGroups(
       root,
       [](const GroupChild& child, size_t) {
@@ -161,6 +141,16 @@ Hash hashOf(AttributeData* root) {
       },
       [](AttributeData* group, size_t) { storeHash(group, computeGroupHash(group)); });
   return cachedHash(root);
+}
+
+}  // namespace
+
+void release(AttributeData* data) noexcept {
+  if (!data || !dropReference(data)) return;
+  if (data->storage == Storage::kGroup)
+    freeTree(data);
+  else
+    std::free(data);
 }
 
 // Shared sample buffers: the head a ConstVector points at, then the count of owners, then the
@@ -291,7 +281,7 @@ bool operator==(const Attribute& a, const Attribute& b) {
   return detail::hashOf(a.m_data) == detail::hashOf(b.m_data);
 }
 
-NullAttribute::NullAttribute() : Attribute(detail::nullData()) {}
+NullAttribute::NullAttribute() : Attribute(&detail::gNullData) {}
 
 namespace testing {
 

@@ -117,17 +117,15 @@ inline AttributeData* takeIf(Attribute& attribute, bool kindMatches) noexcept {
 // whose last reference it held.
 void release(AttributeData* data) noexcept;
 
-// The cached 128-bit hash, computed on first use (children first, without recursion).
-Hash hashOf(AttributeData* data);
-// Whether the hash is computed, and the computed hash.
-bool hashCached(const AttributeData* data) noexcept;
-Hash cachedHash(const AttributeData* data) noexcept;
-
 // The values of sample `sample` of a data block whose elements are T.
 template <typename T>
 const T* rowOf(const AttributeData* data, int64_t sample) noexcept {
   return static_cast<const T*>(data->values) + sample * data->valueCount;
 }
+
+// The first index at which `times` stop being strictly ascending (a NaN, or a time not above
+// the one before it), or `count` when they are all in order.
+size_t firstUnorderedTime(const float* times, size_t count) noexcept;
 
 // Index of the sample of a data block nearest to `time`: the earlier one on a tie, the first
 // for NaN; -1 when there are no samples. O(log samples).
@@ -169,9 +167,6 @@ void walkGroups(AttributeData* root, Visit&& visit, Leave&& leave) {
   }
 }
 
-// The shared null block.
-AttributeData* nullData() noexcept;
-
 // A new data block (one reference) of `sampleCount` samples at `times` (strictly ascending), sample
 // i holding `valueCount` values at rows[i]. A null row, or null `rows`, holds zeros (empty
 // strings); a null string is "". Counts below 0 are 0. Throws std::bad_alloc or std::length_error
@@ -194,20 +189,10 @@ T* writableValues(AttributeData* data) noexcept {
   return static_cast<T*>(const_cast<void*>(data->values));
 }
 
-// A child for newGroupData: a name and a block that the new group retains.
-struct GroupChildInput {
-  std::string_view name;
-  AttributeData* attribute;  // null children are skipped
-};
-
-// A new group block (one reference) with the children in the order given.
-AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit);
-
 // Writes a group block child by child, for callers that know the child count and the total
-// size of the names up front and have each name's nameIndexHash at hand (the builder): no
-// temporary list of children and no second hashing of the names. Exactly `childCount` adds
-// must precede finish(); a writer destroyed unfinished frees its block and releases the
-// children added so far.
+// size of the names up front: no temporary list of children, and a builder that has each
+// name's nameIndexHash at hand passes it. Exactly `childCount` adds must precede finish(); a
+// writer destroyed unfinished frees its block and releases the children added so far.
 class GroupBlockWriter {
  public:
   // Allocates the block; throws std::bad_alloc or std::length_error.
@@ -282,10 +267,6 @@ class GroupAssembler {
   std::vector<Frame> m_frames;
 };
 
-// The first index at which `times` stop being strictly ascending (a NaN, or a time not above
-// the one before it), or `count` when they are all in order.
-size_t firstUnorderedTime(const float* times, size_t count) noexcept;
-
 // Number of slots of the name index of a group of `childCount` children: a power of two at
 // least twice the count (0 for no children).
 inline size_t groupIndexCapacity(int64_t childCount) noexcept {
@@ -296,8 +277,5 @@ inline size_t groupIndexCapacity(int64_t childCount) noexcept {
 
 // The hash that places `name` in a name index (not the attribute hash).
 uint64_t nameIndexHash(std::string_view name) noexcept;
-
-// Index of the first child named exactly `name`, or -1. O(1) expected.
-int64_t findChild(const AttributeData* group, std::string_view name) noexcept;
 
 }  // namespace Tessark::internal::OvAttribute::detail

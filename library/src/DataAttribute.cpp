@@ -195,6 +195,14 @@ int64_t nearestSampleIndex(const AttributeData* data, float time) noexcept {
   return after < before ? at : at - 1;
 }
 
+size_t firstUnorderedTime(const float* times, size_t count) noexcept {
+  for (size_t i = 0; i < count; ++i) {
+    // Written so that a NaN, which compares false with everything, fails too.
+    if (!(i == 0 ? times[i] == times[i] : times[i - 1] < times[i])) return i;
+  }
+  return count;
+}
+
 template AttributeData* newNumericData<int32_t>(int64_t, int64_t, int64_t);
 template AttributeData* newNumericData<float>(int64_t, int64_t, int64_t);
 template AttributeData* newNumericData<double>(int64_t, int64_t, int64_t);

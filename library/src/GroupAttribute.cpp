@@ -21,22 +21,6 @@ uint64_t nameIndexHash(std::string_view name) noexcept {
   return XXH3_64bits(name.empty() ? "" : name.data(), name.size());
 }
 
-AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit) {
-  size_t kept = 0;
-  size_t nameBytes = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (!children[i].attribute) continue;
-    ++kept;
-    nameBytes = checkedAdd(nameBytes, children[i].name.size());
-  }
-  GroupBlockWriter writer(kept, nameBytes, groupInherit);
-  for (size_t i = 0; i < count; ++i) {
-    if (children[i].attribute)
-      writer.add(children[i].name, nameIndexHash(children[i].name), children[i].attribute);
-  }
-  return writer.finish();
-}
-
 GroupBlockWriter::GroupBlockWriter(size_t childCount, size_t nameBytes, bool groupInherit)
     : m_childCount(childCount), m_nameBytes(nameBytes), m_groupInherit(groupInherit) {
   // Slots hold index + 1 in 32 bits; the table is twice the count.
@@ -159,14 +143,9 @@ void GroupAssembler::drop(size_t firstChild, size_t firstNameByte) noexcept {
   m_names.resize(firstNameByte);
 }
 
-size_t firstUnorderedTime(const float* times, size_t count) noexcept {
-  for (size_t i = 0; i < count; ++i) {
-    // Written so that a NaN, which compares false with everything, fails too.
-    if (!(i == 0 ? times[i] == times[i] : times[i - 1] < times[i])) return i;
-  }
-  return count;
-}
+namespace {
 
+// Index of the first child named exactly `name`, or -1. O(1) expected.
 int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
   const GroupChild* children = groupChildren(group);
   if (!children || group->childCount <= 0) return -1;
@@ -179,6 +158,14 @@ int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
     if (childName(children[slot - 1]) == name) return static_cast<int64_t>(slot - 1);
   }
 }
+
+// Child `index` of a group block; null for an index outside the children or no group.
+const GroupChild* childAt(const AttributeData* data, int64_t index) noexcept {
+  const GroupChild* children = data ? groupChildren(data) : nullptr;
+  return children && index >= 0 && index < data->childCount ? children + index : nullptr;
+}
+
+}  // namespace
 
 }  // namespace detail
 
@@ -198,23 +185,13 @@ std::string GroupAttribute::getChildName(int64_t index) const {
   return getChildNameView(index).str();
 }
 
-namespace {
-
-// Child `index` of a group block; null for an index outside the children or no group.
-const detail::GroupChild* childAt(const detail::AttributeData* data, int64_t index) noexcept {
-  const detail::GroupChild* children = data ? detail::groupChildren(data) : nullptr;
-  return children && index >= 0 && index < data->childCount ? children + index : nullptr;
-}
-
-}  // namespace
-
 Platform::StringView GroupAttribute::getChildNameView(int64_t index) const noexcept {
-  const detail::GroupChild* child = childAt(m_data, index);
+  const detail::GroupChild* child = detail::childAt(m_data, index);
   return child ? Platform::StringView(child->name, child->nameSize) : Platform::StringView();
 }
 
 Attribute GroupAttribute::getChildByIndex(int64_t index) const noexcept {
-  const detail::GroupChild* child = childAt(m_data, index);
+  const detail::GroupChild* child = detail::childAt(m_data, index);
   return child ? detail::sharedHandle(child->attribute) : Attribute();
 }
 

@@ -52,13 +52,13 @@ Attribute transformTree(const Attribute& root, Change change) {
         Attribute rebuilt;
         if (std::any_of(changed.begin(), changed.end(), [](auto& a) { return a.isValid(); })) {
           const GroupChild* children = detail::groupChildren(group);
-          std::vector<detail::GroupChildInput> inputs;
-          inputs.reserve(changed.size());
-          for (size_t i = 0; i < changed.size(); ++i)
-            inputs.push_back({detail::childName(children[i]),
-                              changed[i].isValid() ? changed[i]._data() : children[i].attribute});
-          rebuilt =
-              Attribute(detail::newGroupData(inputs.data(), inputs.size(), group->groupInherit));
+          detail::GroupBlockWriter writer(changed.size(), group->stringBytes, group->groupInherit);
+          for (size_t i = 0; i < changed.size(); ++i) {
+            const std::string_view name = detail::childName(children[i]);
+            writer.add(name, detail::nameIndexHash(name),
+                       changed[i].isValid() ? changed[i]._data() : children[i].attribute);
+          }
+          rebuilt = Attribute(writer.finish());
         }
         frames.pop_back();
         if (frames.empty())
