@@ -142,9 +142,9 @@ inline std::string_view childName(const GroupChild& child) noexcept {
 // each open group is kept on a heap stack, so that depth costs heap, never thread stack.
 //
 // visit(child, depth) sees each child of each group walked into (depth 1 for the children of
-// `root`) and returns whether to walk into that child, which only a group may be.
-// leave(group, depth) follows the last child of each group walked into, `root` (depth 0) last.
-// Either may throw, which ends the walk.
+// `root`) and returns whether to walk into that child too; a block that is no group has no
+// children, so walking into one only leaves it again. leave(group, depth) follows the last
+// child of each group walked into, `root` (depth 0) last. Either may throw, which ends the walk.
 template <typename Visit, typename Leave>
 void walkGroups(AttributeData* root, Visit&& visit, Leave&& leave) {
   std::vector<std::pair<AttributeData*, int64_t>> stack;  // a group, its next child

@@ -13,7 +13,6 @@
 #include "AttributeData.h"
 #include "SerialCommon.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
-#include "Tessark/OvAttribute/GroupAttribute.h"
 
 namespace Tessark::internal::OvAttribute {
 
