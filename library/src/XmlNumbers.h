@@ -1,6 +1,6 @@
 // Number text of the XML form (docs/formats.md): the shortest decimal text that reads back to
-// the same bits (std::to_chars, std::from_chars), and words for infinities and NaNs. Inline:
-// the writer and the reader format and parse numbers in their innermost loops.
+// the same bits (std::to_chars, std::from_chars), and words for infinities and NaNs. Always
+// inlined: the writer and the reader format and parse numbers in their innermost loops.
 #pragma once
 
 #include <charconv>
@@ -37,7 +37,7 @@ struct FloatBits<double> {
 
 // Writes the text of `value` at `p`, which has room for kMaxNumberChars; returns its end.
 template <typename T>
-char* formatNumber(char* p, T value) {
+[[gnu::always_inline]] inline char* formatNumber(char* p, T value) {
   if constexpr (std::is_integral_v<T>) {
     return std::to_chars(p, p + kMaxNumberChars, value).ptr;
   } else {
@@ -68,7 +68,7 @@ char* formatNumber(char* p, T value) {
 // Parses exactly [begin, end) as a number of type T; false for anything else, including a value
 // out of T's range.
 template <typename T>
-bool parseNumber(const char* begin, const char* end, T& out) {
+[[gnu::always_inline]] inline bool parseNumber(const char* begin, const char* end, T& out) {
   if constexpr (std::is_integral_v<T>) {
     auto r = std::from_chars(begin, end, out);
     return r.ec == std::errc() && r.ptr == end && begin != end;
