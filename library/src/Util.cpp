@@ -170,22 +170,35 @@ Attribute ResampleAttrWithInterp(const Attribute& attribute, const DataAttribute
   });
 }
 
+namespace {
+
+// The bytes that the delimiter codec escapes: each is written as '%', '2' and the upper-case
+// digit, and read back from either case of it.
+struct DelimiterEscape {
+  char byte;
+  char upper;
+  char lower;
+};
+constexpr DelimiterEscape kDelimiterEscapes[] = {{'%', '5', '5'}, {'.', 'E', 'e'}, {'/', 'F', 'f'}};
+
+template <typename Match>
+const DelimiterEscape* findEscape(Match match) {
+  for (const DelimiterEscape& escape : kDelimiterEscapes)
+    if (match(escape)) return &escape;
+  return nullptr;
+}
+
+}  // namespace
+
 std::string DelimiterEncode(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-      case '%':
-        out += "%25";
-        break;
-      case '.':
-        out += "%2E";
-        break;
-      case '/':
-        out += "%2F";
-        break;
-      default:
-        out += c;
+    if (const DelimiterEscape* escape = findEscape([c](const auto& e) { return e.byte == c; })) {
+      out += "%2";
+      out += escape->upper;
+    } else {
+      out += c;
     }
   }
   return out;
@@ -194,30 +207,16 @@ std::string DelimiterEncode(const std::string& text) {
 std::string DelimiterDecode(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (text[i] == '%' && i + 2 < n && text[i + 1] == '2') {
-      char decoded = 0;
-      switch (text[i + 2]) {
-        case '5':
-          decoded = '%';
-          break;
-        case 'e':
-        case 'E':
-          decoded = '.';
-          break;
-        case 'f':
-        case 'F':
-          decoded = '/';
-          break;
-      }
-      if (decoded) {
-        out += decoded;
-        i += 2;
-        continue;
-      }
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool percent2 = text[i] == '%' && i + 2 < text.size() && text[i + 1] == '2';
+    const char digit = percent2 ? text[i + 2] : '\0';  // no escape's digit
+    if (const DelimiterEscape* escape =
+            findEscape([digit](const auto& e) { return digit == e.upper || digit == e.lower; })) {
+      out += escape->byte;
+      i += 2;
+    } else {
+      out += text[i];
     }
-    out += text[i];
   }
   return out;
 }
