@@ -281,14 +281,7 @@ int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
 // ---- TypedDataAttribute ----
 
 template <typename T>
-TypedDataAttribute<T>::TypedDataAttribute(T value) {
-  if constexpr (detail::kIsString<T>) {
-    if (!value) value = "";
-  }
-  const float time = 0.0f;
-  const T* row = &value;
-  m_data = detail::newTypedData<T>(&time, 1, &row, 1, 1);
-}
+TypedDataAttribute<T>::TypedDataAttribute(T value) : TypedDataAttribute(&value, 1, 1) {}
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(const T* values, int64_t count, int64_t tupleSize,
