@@ -127,9 +127,8 @@ Hash hashOf(AttributeData* root) {
   if (!root) return Hash{};
   if (hashCached(root)) return cachedHash(root);
   if (root->storage != Storage::kGroup) {
-    Hash h = computeLeafHash(root);
-    storeHash(root, h);
-    return h;
+    storeHash(root, computeLeafHash(root));
+    return cachedHash(root);
   }
   walkGroups(
       root,
