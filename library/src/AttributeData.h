@@ -247,7 +247,6 @@ class GroupAssembler {
   Attribute close(std::string* repeatedName = nullptr);
   // Closes the innermost open group without making it.
   void discard() noexcept;
-  size_t depth() const noexcept { return m_frames.size(); }
 
  private:
   struct Child {

@@ -49,12 +49,9 @@ class GroupBuilderImpl {
     GroupBuilderImpl* parent = parentFor(name, attribute, groupInherit, &last);
     if (!parent) return;
     Children& children = parent->m_children;
-    if (!children.find(last)) {
-      children.add(last, Child{std::move(attribute), nullptr});
-      return;
-    }
+    auto taken = [&children](std::string_view n) { return children.find(n) != nullptr; };
     const std::string unique =
-        parent->m_uniqueHints.next(last, [&](std::string_view n) { return children.find(n); });
+        taken(last) ? parent->m_uniqueHints.next(last, taken) : std::string(last);
     children.add(unique, Child{std::move(attribute), nullptr});
   }
 
@@ -116,22 +113,21 @@ class GroupBuilderImpl {
     // for its parent to take. A builder's pending entries join before its entries are read:
     // a pending replacement may drop a nested builder.
     m_children.joinPending();
-    std::vector<std::pair<GroupBuilderImpl*, size_t>> stack;
-    stack.emplace_back(this, 0);
+    std::vector<std::pair<GroupBuilderImpl*, Entry*>> stack;  // a builder, its next entry
+    stack.emplace_back(this, m_children.begin());
     while (!stack.empty()) {
-      Children& children = stack.back().first->m_children;
-      size_t& next = stack.back().second;
+      auto& [builder, next] = stack.back();
+      Children& children = builder->m_children;
       GroupBuilderImpl* descend = nullptr;
-      while (next < children.size() && !descend) {
-        const Entry& entry = children[next++];
+      while (next != children.end() && !descend) {
+        const Entry& entry = *next++;
         if (Children::isLive(entry)) descend = entry.value.sub.get();
       }
       if (descend) {
         descend->m_children.joinPending();
-        stack.emplace_back(descend, 0);  // `next` dies here
+        stack.emplace_back(descend, descend->m_children.begin());  // `builder`, `next` die here
         continue;
       }
-      GroupBuilderImpl* builder = stack.back().first;
       // Past the allocation in the writer's constructor nothing fails, so no child is handed
       // over before the build is certain to succeed.
       GroupBlockWriter writer(children.liveCount(), children.liveNameBytes(), builder->m_inherit);

@@ -1,4 +1,5 @@
-// NamedEntries: the group builder's children, named values in the order they were first set.
+// NamedEntries: the group builder's children, named values in the order they were first set,
+// and EntryIndex, the open-addressing index from their names to their positions.
 #pragma once
 
 #include <algorithm>
@@ -12,9 +13,100 @@
 #include <vector>
 
 #include "AttributeData.h"
-#include "EntryIndex.h"
 
 namespace Tessark::internal::OvAttribute::detail {
+
+// An open-addressing table (linear probing, at most half full) of entry positions, each slot
+// tagged with the high half of its name's hash so that most probes that miss never look at an
+// entry. The index keeps no names: a lookup is given a test of the entry at a position, and a
+// removal the way to an entry's hash. It has a power of two of slots, 16 or more, or none yet.
+class EntryIndex {
+ public:
+  // The capacity that holds `count` names at most half full.
+  static size_t capacityFor(size_t count) {
+    size_t capacity = 16;
+    while (capacity < count * 2) capacity *= 2;
+    return capacity;
+  }
+
+  size_t capacity() const noexcept { return m_slots.size(); }
+
+  // An empty table of `capacity` slots, in the memory it has when that is large enough. Only the
+  // allocation can fail, and then nothing has changed.
+  void reset(size_t capacity) { m_slots.assign(capacity, kEmpty); }
+  // Memory for `capacity` slots, so that a later reset cannot fail.
+  void reserve(size_t capacity) { m_slots.reserve(capacity); }
+  void clear() noexcept { m_slots.clear(); }
+  // Gives the memory back when it is for more than `slots` slots.
+  void trim(size_t slots) {
+    if (m_slots.capacity() > slots) std::vector<uint64_t>().swap(m_slots);
+  }
+
+  // The slot that holds the name of hash `hash` that isName(position) recognises, or the empty
+  // slot that ends its probe run. Needs a table.
+  template <typename IsName>
+  size_t probe(uint64_t hash, IsName isName) const {
+    const size_t mask = m_slots.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      const uint64_t slot = m_slots[at];
+      if (slot == kEmpty) return at;
+      if (((slot ^ hash) & kTagMask) == 0 && isName(positionIn(slot))) return at;
+    }
+  }
+
+  // The position in slot `at`, or kNone when it is empty.
+  static constexpr size_t kNone = SIZE_MAX;
+  size_t positionAt(size_t at) const noexcept {
+    return m_slots[at] == kEmpty ? kNone : positionIn(m_slots[at]);
+  }
+
+  // Fills the empty slot `at`, which a probe for this name found.
+  void fill(size_t at, uint64_t hash, size_t position) noexcept {
+    m_slots[at] = slotFor(hash, position);
+  }
+  // Adds the position of a name that the table does not hold.
+  void insert(uint64_t hash, size_t position) noexcept {
+    const size_t mask = m_slots.size() - 1;
+    size_t at = hash & mask;
+    while (m_slots[at] != kEmpty) at = (at + 1) & mask;
+    m_slots[at] = slotFor(hash, position);
+  }
+
+  // Empties slot `at` by backward-shift deletion: later members of the probe run move into the
+  // hole whenever their home slot allows, so that no run is cut short and no tombstone is
+  // needed. hashAt(position) is the hash of the name at a position.
+  template <typename HashAt>
+  void erase(size_t at, HashAt hashAt) noexcept {
+    const size_t mask = m_slots.size() - 1;
+    size_t hole = at;
+    for (size_t j = (hole + 1) & mask; m_slots[j] != kEmpty; j = (j + 1) & mask) {
+      const size_t home = hashAt(positionIn(m_slots[j])) & mask;
+      if (((j - home) & mask) >= ((j - hole) & mask)) {
+        m_slots[hole] = m_slots[j];
+        hole = j;
+      }
+    }
+    m_slots[hole] = kEmpty;
+  }
+
+  // Starts loading the home slot of `hash`, for a probe soon after.
+  void prefetch(uint64_t hash) const noexcept {
+    __builtin_prefetch(&m_slots[hash & (m_slots.size() - 1)], 1);
+  }
+
+ private:
+  // A slot: the high 32 bits of the name's hash, then the position + 1; 0 when empty.
+  static constexpr uint64_t kEmpty = 0;
+  static constexpr uint64_t kTagMask = ~uint64_t{0xffffffff};
+  static uint64_t slotFor(uint64_t hash, size_t position) noexcept {
+    return (hash & kTagMask) | static_cast<uint64_t>(position + 1);
+  }
+  static size_t positionIn(uint64_t slot) noexcept {
+    return static_cast<size_t>(slot & ~kTagMask) - 1;
+  }
+
+  std::vector<uint64_t> m_slots;
+};
 
 // Entries are appended in set order; names live in one byte buffer, so that an entry is its
 // value and 16 bytes (32 in all for the builder), and adding one allocates nothing but the
@@ -46,8 +138,6 @@ class NamedEntries {
   }
 
   // Every entry, deleted ones included, in order; pending ones after a joinPending().
-  size_t size() const noexcept { return m_entries.size(); }
-  Entry& operator[](size_t position) noexcept { return m_entries[position]; }
   Entry* begin() noexcept { return m_entries.data(); }
   Entry* end() noexcept { return m_entries.data() + m_entries.size(); }
   // Live entries and the bytes of their names, once pending ones have joined.
@@ -62,9 +152,7 @@ class NamedEntries {
   }
 
   Entry* find(std::string_view name) {
-    joinPending();
-    if (m_index.capacity() == 0) return nullptr;
-    const size_t position = m_index.positionAt(probe(name, nameIndexHash(name)));
+    const size_t position = locate(name).second;
     return position == EntryIndex::kNone ? nullptr : &m_entries[position];
   }
 
@@ -85,10 +173,7 @@ class NamedEntries {
 
   // Deletes the entry named `name`; false when there is none.
   bool erase(std::string_view name) {
-    joinPending();
-    if (m_index.capacity() == 0) return false;
-    const size_t at = probe(name, nameIndexHash(name));
-    const size_t position = m_index.positionAt(at);
+    const auto [at, position] = locate(name);
     if (position == EntryIndex::kNone) return false;
     m_index.erase(at, [this](size_t p) { return m_entries[p].hash; });
     --m_live;
@@ -165,6 +250,15 @@ class NamedEntries {
     });
   }
 
+  // The index slot of `name` and the position of its entry (kNone when there is none), once the
+  // pending entries have joined.
+  std::pair<size_t, size_t> locate(std::string_view name) {
+    joinPending();
+    if (m_index.capacity() == 0) return {0, EntryIndex::kNone};
+    const size_t at = probe(name, nameIndexHash(name));
+    return {at, m_index.positionAt(at)};
+  }
+
   // Makes the index `capacity` slots of the live indexed entries where they are now. Only the
   // allocation can fail, and then nothing has changed; callers that move entries reserve the
   // capacity first, so that no failure can come after the move.
@@ -176,7 +270,7 @@ class NamedEntries {
 
   // Room in the index for `count` live names.
   void reserveIndex(size_t count) {
-    if (!m_index.holds(count)) rebuildIndex(EntryIndex::capacityFor(count));
+    if (count * 2 > m_index.capacity()) rebuildIndex(EntryIndex::capacityFor(count));
   }
 
   // A new entry at the end, not yet in the index.
