@@ -29,21 +29,15 @@ bool isContinuation(unsigned char c) noexcept { return (c & 0xc0) == 0x80; }
 // allows; 0 otherwise (the lead byte is then escaped, and so is each stray byte after it).
 size_t xmlUtf8Length(const unsigned char* s, size_t n) noexcept {
   const unsigned char c = s[0];
-  if (c >= 0xc2 && c <= 0xdf) return n >= 2 && isContinuation(s[1]) ? 2 : 0;
-  if (c >= 0xe0 && c <= 0xef) {
-    if (n < 3 || !isContinuation(s[1]) || !isContinuation(s[2])) return 0;
-    if (c == 0xe0 && s[1] < 0xa0) return 0;                   // overlong
-    if (c == 0xed && s[1] > 0x9f) return 0;                   // surrogates
-    if (c == 0xef && s[1] == 0xbf && s[2] >= 0xbe) return 0;  // U+FFFE, U+FFFF
-    return 3;
+  const size_t length = c < 0xc2 ? 0 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : c < 0xf5 ? 4 : 0;
+  if (length == 0 || n < length) return 0;
+  uint32_t code = c & (0x7f >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if (!isContinuation(s[i])) return 0;
+    code = code << 6 | (s[i] & 0x3f);
   }
-  if (c >= 0xf0 && c <= 0xf4) {
-    if (n < 4 || !isContinuation(s[1]) || !isContinuation(s[2]) || !isContinuation(s[3])) return 0;
-    if (c == 0xf0 && s[1] < 0x90) return 0;  // overlong
-    if (c == 0xf4 && s[1] > 0x8f) return 0;  // past U+10FFFF
-    return 4;
-  }
-  return 0;
+  constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // below: an overlong form
+  return code >= kLeast[length] && isXmlChar(code) ? length : 0;
 }
 
 }  // namespace

@@ -3,10 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace Tessark::internal::OvAttribute::detail {
+
+// Whether XML 1.0 has a character of this code point.
+inline bool isXmlChar(uint32_t c) noexcept {
+  return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) ||
+         (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
+}
 
 // Appends `size` bytes at `data` to `out`, escaping control bytes, '%' '<' '>' '&' '"' and every
 // byte of anything but a well-formed UTF-8 sequence of a character that XML 1.0 allows.

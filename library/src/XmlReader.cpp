@@ -45,12 +45,6 @@ bool isText(const pugi::xml_node& n) noexcept {
   return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
 }
 
-// Whether XML 1.0 has a character of this code point.
-bool isXmlChar(uint32_t c) noexcept {
-  return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) ||
-         (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
-}
-
 void appendUtf8(std::string& out, uint32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -105,7 +99,7 @@ std::string_view resolveReferences(const char* raw, std::string& scratch,
       const auto r =
           std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
       if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size() ||
-          !isXmlChar(code)) {
+          !detail::isXmlChar(code)) {
         fail(where, "&" + std::string(name) + "; is not a reference to an XML character");
       }
       appendUtf8(scratch, code);
