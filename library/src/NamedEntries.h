@@ -137,7 +137,7 @@ class NamedEntries {
     return {m_names.data() + entry.nameOffset, entry.nameSize};
   }
 
-  // Every entry, deleted ones included, in order; pending ones after a joinPending().
+  // Every entry in order, deleted and pending ones included.
   Entry* begin() noexcept { return m_entries.data(); }
   Entry* end() noexcept { return m_entries.data() + m_entries.size(); }
   // Live entries and the bytes of their names, once pending ones have joined.
