@@ -2,6 +2,8 @@
 queries, and ConstVector checked against a plain list as its model."""
 
 import struct
+import subprocess
+import sys
 import unittest
 
 import PyOvAttribute as P
@@ -104,6 +106,30 @@ class Construction(unittest.TestCase):
         self.assertRaises(TypeError, value.__init__, "x")  # a failed one leaves it without
         self.assertRaises(TypeError, value.getData)
         self.assertEqual(P.NullAttribute(5, a=1), P.NullAttribute())
+
+
+@unittest.skipIf(S.UNDER_A_TOOL, "an address-space limit means nothing under a sanitizer")
+class OutOfMemory(unittest.TestCase):
+    def test_library_allocations_that_fail(self):
+        # In a child whose address space leaves 8 MiB: vector elements that cannot be made are
+        # skipped by count and index; a construction is a MemoryError, a Util call the library's
+        # RuntimeError, and parseBinary (whose library call answers "no attribute") a TypeError.
+        script = "\n".join([
+            "import resource, PyOvAttribute as P",
+            "v = P.StringAttribute(['x' * (64 << 20), 'a']).getData()",
+            "floats = [0.5] * (4 << 20)",
+            "twice, blob = P.FloatAttribute({0: floats, 1: floats}), P.FloatAttribute(floats).getBinary()",
+            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "resource.setrlimit(resource.RLIMIT_AS, (size + (8 << 20), -1))",
+            "out = [v.count('a'), v.index('a')]",
+            "for make in (lambda: P.FloatAttribute(floats), lambda: P.Attribute.parseBinary(blob),",
+            "             lambda: P.Util.RemoveTimeSamplesIfAllSame(twice)):",
+            "    try: out.append(make() and 'made')",
+            "    except Exception as e: out.append(type(e).__name__)",
+            "print(out)"])
+        child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE)
+        self.assertEqual(child.communicate()[0].decode().strip(),
+                         "[1, 1, 'MemoryError', 'TypeError', 'RuntimeError']")
 
 
 class Reads(unittest.TestCase):
