@@ -236,10 +236,15 @@ class Vectors(unittest.TestCase):
                     with self.assertRaises(ValueError) as raised:
                         vector.index(x)
                     self.assertEqual(str(raised.exception), "%r is not in list" % (x,))
-            for other in (model, tuple(model), model[:-1], model + [0], [9] + model[1:], []):
-                for op in ("==", "!=", "<", "<=", ">", ">="):
-                    expected = eval("model %s list(other)" % op)
-                    self.assertEqual(eval("vector %s other" % op), expected, (model, op, other))
+            kind = type(vector.toOvAttr())
+            for other in (model, tuple(model), model[:-1], model + [0], [9] + model[1:], [],
+                          model[::-1]):
+                # Against the sequence, and against a vector of the same kind holding it.
+                peer = S.attempt(lambda: kind(list(other)).getData())
+                for against in [other] + ([peer] if isinstance(peer, P.ConstVector) else []):
+                    for op in ("==", "!=", "<", "<=", ">", ">="):
+                        expected = eval("model %s list(other)" % op)
+                        self.assertEqual(eval("vector %s against" % op), expected, (model, op, other))
             self.assertRaises(TypeError, hash, vector)
         self.assertEqual(INT([1, 2]).getData(), FLOAT([1, 2]).getData())
         self.assertTrue(INT([1, 2]).getData() < INT([1, 3]).getData())
