@@ -39,9 +39,11 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/library/include/" DESTINATION "${CMAKE_
 # beside it, and its file of the CMake package.
 foreach(OVATTR_PY_VERSION IN LISTS OVATTR_PYTHONS)
   set(OVATTR_PYTHON_INSTALL_DIR "${CMAKE_INSTALL_LIBDIR}/python${OVATTR_PY_VERSION}/site-packages")
-  ovattr_relative_rpath(_module_rpath "${OVATTR_PYTHON_INSTALL_DIR}" "${CMAKE_INSTALL_LIBDIR}")
-  set_target_properties(PyOvAttribute-python${OVATTR_PY_VERSION} PROPERTIES
-                        INSTALL_RPATH "${_module_rpath}")
+  if(NOT OVATTR_SELF_CONTAINED_MODULE)
+    ovattr_relative_rpath(_module_rpath "${OVATTR_PYTHON_INSTALL_DIR}" "${CMAKE_INSTALL_LIBDIR}")
+    set_target_properties(PyOvAttribute-python${OVATTR_PY_VERSION} PROPERTIES
+                          INSTALL_RPATH "${_module_rpath}")
+  endif()
   install(TARGETS PyOvAttribute-python${OVATTR_PY_VERSION}
           LIBRARY DESTINATION "${OVATTR_PYTHON_INSTALL_DIR}")
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/module/OvAttribute"

@@ -14,6 +14,7 @@
 #include "AttributeData.h"
 #include "Tessark/OvAttribute/ConstVector.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
+#include "Tessark/OvAttribute/DataKinds.h"
 #include "Tessark/OvAttribute/Testing.h"
 
 namespace Tessark::internal::OvAttribute {
@@ -22,38 +23,13 @@ namespace detail {
 
 namespace {
 
-// Every field is a constant, so this is constant-initialised: handles made by other shared
-// objects' static constructors can use it before any of ours run.
-AttributeData gNullData{
-    {1},             // refCount (unused: immortal)
-    kAttrTypeNull,   // typeTag
-    Storage::kNull,  // storage
-    true,            // immortal
-    false,           // groupInherit
-    {0},             // hashReady
-    {0},             // hashFirst
-    {0},             // hashSecond
-    0,               // tupleSize
-    0,               // valueCount
-    0,               // sampleCount
-    0,               // childCount
-    nullptr,         // times
-    nullptr,         // values
-    nullptr,         // nameIndex
-    0,               // stringBytes
-};
+// Constant-initialised: handles made by other shared objects' static constructors can use it
+// before any of ours run.
+AttributeData gNullData(Storage::kNull, /*neverFreed=*/true);
 
-// Frees one block whose count reached zero; child blocks whose last reference it held are
-// appended to `pending` instead of being freed here, so that depth costs heap, not stack.
-void freeBlock(AttributeData* data, std::vector<AttributeData*>* pending) {
-  if (const GroupChild* children = groupChildren(data)) {
-    for (int64_t i = 0; i < data->childCount; ++i) {
-      AttributeData* child = children[i].attribute;
-      if (!child->immortal && child->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
-        pending->push_back(child);
-    }
-  }
-  std::free(data);
+// Drops one reference; true when it was the last, which leaves the block to the caller to free.
+bool dropReference(AttributeData* data) noexcept {
+  return !data->immortal && data->refCount.fetch_sub(1, std::memory_order_acq_rel) == 1;
 }
 
 // Field values go into the hash as fixed-width 64-bit integers, never as structs, so that no
@@ -65,8 +41,6 @@ Hash digest(XXH3_state_t* state) {
   return Hash{h.low64, h.high64};
 }
 
-}  // namespace
-
 bool hashCached(const AttributeData* data) noexcept {
   return data->hashReady.load(std::memory_order_acquire) != 0;
 }
@@ -75,20 +49,6 @@ Hash cachedHash(const AttributeData* data) noexcept {
   return Hash{data->hashFirst.load(std::memory_order_relaxed),
               data->hashSecond.load(std::memory_order_relaxed)};
 }
-
-size_t elementSize(Storage storage) noexcept {
-  switch (storage) {
-    case Storage::kInt:
-    case Storage::kFloat:
-      return 4;
-    case Storage::kDouble:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
-namespace {
 
 void storeHash(AttributeData* data, Hash h) {
   // Racing threads store the same words; the release below publishes them.
@@ -103,24 +63,25 @@ Hash computeLeafHash(const AttributeData* data) {
   XXH3_state_t state;
   XXH3_128bits_reset(&state);
   update64(&state, static_cast<uint64_t>(data->storage));
-  if (data->storage == Storage::kNull) return digest(&state);
-  update64(&state, static_cast<uint64_t>(data->tupleSize));
-  update64(&state, static_cast<uint64_t>(data->valueCount));
-  update64(&state, static_cast<uint64_t>(data->sampleCount));
-  if (data->sampleCount > 0)
-    XXH3_128bits_update(&state, data->times, sizeof(float) * data->sampleCount);
-  if (data->storage == Storage::kString) {
-    // The NUL-separated string bytes in table order: with the count fixed above, they spell
-    // every string's length and bytes.
-    if (data->stringBytes > 0) {
-      auto table = static_cast<const char* const*>(data->values);
-      XXH3_128bits_update(&state, table[0], data->stringBytes);
+  visitDataKind(static_cast<int>(data->storage), [&](auto tag) {
+    using T = typename decltype(tag)::type;
+    update64(&state, static_cast<uint64_t>(data->tupleSize));
+    update64(&state, static_cast<uint64_t>(data->valueCount));
+    update64(&state, static_cast<uint64_t>(data->sampleCount));
+    if (data->sampleCount > 0)
+      XXH3_128bits_update(&state, data->times, sizeof(float) * data->sampleCount);
+    if constexpr (kIsString<T>) {
+      // The NUL-separated string bytes in table order: with the count fixed above, they spell
+      // every string's length and bytes.
+      if (data->stringBytes > 0)
+        XXH3_128bits_update(&state, static_cast<const char* const*>(data->values)[0],
+                            data->stringBytes);
+    } else {
+      const size_t bytes = sizeof(T) * static_cast<size_t>(data->sampleCount) *
+                           static_cast<size_t>(data->valueCount);
+      if (bytes > 0) XXH3_128bits_update(&state, data->values, bytes);
     }
-  } else {
-    size_t bytes = elementSize(data->storage) * static_cast<size_t>(data->sampleCount) *
-                   static_cast<size_t>(data->valueCount);
-    if (bytes > 0) XXH3_128bits_update(&state, data->values, bytes);
-  }
+  });
   return digest(&state);
 }
 
@@ -142,67 +103,53 @@ Hash computeGroupHash(const AttributeData* data) {
   return digest(&state);
 }
 
-}  // namespace
-
-AttributeData* nullData() noexcept { return &gNullData; }
-
-void release(AttributeData* data) noexcept {
-  if (!data || data->immortal) return;
-  if (data->refCount.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  if (data->storage != Storage::kGroup) {
-    std::free(data);
-    return;
-  }
-  // A tree freed from its root: the work list lives on the heap. Should it fail to grow, the
-  // blocks still pending are leaked rather than the process aborted.
-  std::vector<AttributeData*> pending;
+// Frees a group whose last reference is gone, and every block under it whose last reference it
+// held, each group once its children are. Out of line, so that dropping a reference stays
+// small. Should the walk's stack fail to grow, the blocks not yet reached are leaked rather
+// than the process aborted.
+[[gnu::noinline]] void freeTree(AttributeData* group) noexcept {
   try {
-    pending.reserve(16);
-    freeBlock(data, &pending);
-    while (!pending.empty()) {
-      AttributeData* next = pending.back();
-      pending.pop_back();
-      freeBlock(next, &pending);
-    }
+    walkGroups(
+        group,
+        [](const GroupChild& child, size_t) {
+          if (!dropReference(child.attribute)) return false;
+          if (child.attribute->storage == Storage::kGroup) return true;
+          std::free(child.attribute);
+          return false;
+        },
+        [](AttributeData* done, size_t) { std::free(done); });
   } catch (...) {
   }
 }
 
+// The cached hash, computed on first use, children before parents.
 Hash hashOf(AttributeData* root) {
   if (!root) return Hash{};
   if (hashCached(root)) return cachedHash(root);
   if (root->storage != Storage::kGroup) {
-    Hash h = computeLeafHash(root);
-    storeHash(root, h);
-    return h;
+    storeHash(root, computeLeafHash(root));
+    return cachedHash(root);
   }
-  // Children before parents, with an explicit stack: each frame is a group and the index of
-  // the next child to look at.
-  std::vector<std::pair<AttributeData*, int64_t>> stack;
-  stack.emplace_back(root, 0);
-  while (!stack.empty()) {
-    AttributeData* group = stack.back().first;
-    int64_t i = stack.back().second;
-    const GroupChild* children = groupChildren(group);
-    AttributeData* descend = nullptr;
-    for (; i < group->childCount; ++i) {
-      AttributeData* child = children[i].attribute;
-      if (hashCached(child)) continue;
-      if (child->storage == Storage::kGroup) {
-        descend = child;
-        break;
-      }
-      storeHash(child, computeLeafHash(child));
-    }
-    stack.back().second = i;
-    if (descend) {
-      stack.emplace_back(descend, 0);
-      continue;
-    }
-    storeHash(group, computeGroupHash(group));
-    stack.pop_back();
-  }
+  walkGroups(
+      root,
+      [](const GroupChild& child, size_t) {
+        if (hashCached(child.attribute)) return false;
+        if (child.attribute->storage == Storage::kGroup) return true;
+        storeHash(child.attribute, computeLeafHash(child.attribute));
+        return false;
+      },
+      [](AttributeData* group, size_t) { storeHash(group, computeGroupHash(group)); });
   return cachedHash(root);
+}
+
+}  // namespace
+
+void release(AttributeData* data) noexcept {
+  if (!data || !dropReference(data)) return;
+  if (data->storage == Storage::kGroup)
+    freeTree(data);
+  else
+    std::free(data);
 }
 
 // Shared sample buffers: the head a ConstVector points at, then the count of owners, then the
@@ -312,20 +259,19 @@ bool Attribute::getCachedHash(Hash* hash) const noexcept {
 
 size_t Attribute::getDataSize() const noexcept {
   if (!m_data) return 0;
+  if (m_data->storage == detail::Storage::kGroup)
+    return sizeof(detail::AttributeData) +
+           static_cast<size_t>(m_data->childCount) * sizeof(detail::GroupChild) +
+           detail::groupIndexCapacity(m_data->childCount) * sizeof(uint32_t) + m_data->stringBytes;
   const auto count = static_cast<size_t>(m_data->sampleCount * m_data->valueCount);
-  switch (m_data->storage) {
-    case detail::Storage::kGroup:
-      return sizeof(detail::AttributeData) +
-             static_cast<size_t>(m_data->childCount) * sizeof(detail::GroupChild) +
-             detail::groupIndexCapacity(m_data->childCount) * sizeof(uint32_t) +
-             m_data->stringBytes;
-    case detail::Storage::kString:
-      return sizeof(detail::AttributeData) + count * sizeof(const char*) + m_data->stringBytes;
-    default:
-      return sizeof(detail::AttributeData) +
-             static_cast<size_t>(m_data->sampleCount) * sizeof(float) +
-             count * detail::elementSize(m_data->storage);
-  }
+  return sizeof(detail::AttributeData) +
+         detail::visitDataKind(static_cast<int>(m_data->storage), size_t{0}, [&](auto tag) {
+           using T = typename decltype(tag)::type;
+           // A string block's sample times are not counted.
+           return count * sizeof(T) +
+                  (detail::kIsString<T> ? m_data->stringBytes
+                                        : static_cast<size_t>(m_data->sampleCount) * sizeof(float));
+         });
 }
 
 bool operator==(const Attribute& a, const Attribute& b) {
@@ -334,19 +280,15 @@ bool operator==(const Attribute& a, const Attribute& b) {
   return detail::hashOf(a.m_data) == detail::hashOf(b.m_data);
 }
 
-NullAttribute::NullAttribute() : Attribute(detail::nullData()) {}
+NullAttribute::NullAttribute() : Attribute(&detail::gNullData) {}
 
 namespace testing {
 
 Attribute MakeAttributeWithTypeTag(int typeTag) {
   void* memory = std::malloc(sizeof(detail::AttributeData));
   if (!memory) throw std::bad_alloc();
-  auto* data = new (memory) detail::AttributeData{{1},     typeTag, detail::Storage::kNull,
-                                                  false,   false,   {0},
-                                                  {0},     {0},     0,
-                                                  0,       0,       0,
-                                                  nullptr, nullptr, nullptr,
-                                                  0};
+  auto* data = new (memory) detail::AttributeData(detail::Storage::kNull);
+  data->typeTag = typeTag;
   return Attribute(data);
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Tessark/OvAttribute/Attribute.h"
@@ -17,7 +18,14 @@ namespace Tessark::internal::OvAttribute::detail {
 // What a block really holds. It equals the reported type tag except for the blocks of
 // testing::MakeAttributeWithTypeTag, which report any tag over null storage; every reader
 // dispatches on this, so an odd tag can never make code read storage that is not there.
-enum class Storage : uint8_t { kNull, kInt, kFloat, kDouble, kString, kGroup };
+enum class Storage : uint8_t {
+  kNull = kAttrTypeNull,
+  kInt = kAttrTypeInt,
+  kFloat = kAttrTypeFloat,
+  kDouble = kAttrTypeDouble,
+  kString = kAttrTypeString,
+  kGroup = kAttrTypeGroup,
+};
 
 // One child of a group block. `name` points into the block's name bytes (not NUL-terminated,
 // NULs allowed); the block owns one reference to `attribute`, which is never null.
@@ -37,32 +45,37 @@ struct GroupChild {
 // the hash relies on that).
 // Group layout: [header][GroupChild x childCount][uint32_t slot x groupIndexCapacity][name bytes].
 struct AttributeData {
+  // The header of a block of `kind`, reporting that kind's tag, with one reference and every
+  // other field zero: whoever makes the block fills in the rest by name.
+  constexpr explicit AttributeData(Storage kind, bool neverFreed = false) noexcept
+      : typeTag(static_cast<int32_t>(kind)), storage(kind), immortal(neverFreed) {}
+
   // Increments are relaxed: a new reference is always made from an existing one, which keeps
   // the block alive, and nothing is published through the count. The decrement is acq_rel so
   // that every thread's reads of the block happen before the final release frees it.
-  std::atomic<uint64_t> refCount;
+  std::atomic<uint64_t> refCount{1};
   int32_t typeTag;
   Storage storage;
-  bool immortal;      // never counted, never freed (the shared null block)
-  bool groupInherit;  // groups only
+  bool immortal;              // never counted, never freed (the shared null block)
+  bool groupInherit = false;  // groups only
   // The hash is computed at most a few times (racing first users compute the same words) and
   // published with release on hashReady; readers acquire it before reading the words.
-  std::atomic<uint32_t> hashReady;
-  std::atomic<uint64_t> hashFirst;
-  std::atomic<uint64_t> hashSecond;
-  int64_t tupleSize;
-  int64_t valueCount;   // per sample
-  int64_t sampleCount;  // data: number of samples
-  int64_t childCount;   // groups: number of children
-  const float* times;
+  std::atomic<uint32_t> hashReady{0};
+  std::atomic<uint64_t> hashFirst{0};
+  std::atomic<uint64_t> hashSecond{0};
+  int64_t tupleSize = 0;
+  int64_t valueCount = 0;   // per sample
+  int64_t sampleCount = 0;  // data: number of samples
+  int64_t childCount = 0;   // groups: number of children
+  const float* times = nullptr;
   // Data: sampleCount * valueCount elements (int32_t, float, double or const char*).
   // Groups: the GroupChild array.
-  const void* values;
+  const void* values = nullptr;
   // Groups: the name index, an open-addressing table (linear probing, at most half full) whose
   // slots hold a child index + 1, or 0 when empty. Children were inserted in order, so of equal
   // names the first one is met first. Not part of the hash: it is derived from the names.
-  const uint32_t* nameIndex;
-  size_t stringBytes;  // strings: size of the string bytes; groups: size of the name bytes
+  const uint32_t* nameIndex = nullptr;
+  size_t stringBytes = 0;  // strings: size of the string bytes; groups: size of the name bytes
 };
 
 // Block sizes computed from counts a caller gave: an overflow is a value too large to hold,
@@ -82,18 +95,41 @@ inline void retain(AttributeData* data) noexcept {
   if (data && !data->immortal) data->refCount.fetch_add(1, std::memory_order_relaxed);
 }
 
+// A new handle to `data`, which counts one more reference.
+inline Attribute sharedHandle(AttributeData* data) noexcept {
+  retain(data);
+  return Attribute(data);
+}
+
+// What a converting constructor holds: the block of `attribute` when `kindMatches`, else null.
+// shareIf counts a reference of its own; takeIf takes over the one `attribute` holds, leaving
+// it invalid.
+inline AttributeData* shareIf(const Attribute& attribute, bool kindMatches) noexcept {
+  if (!kindMatches) return nullptr;
+  retain(attribute._data());
+  return attribute._data();
+}
+inline AttributeData* takeIf(Attribute& attribute, bool kindMatches) noexcept {
+  return kindMatches ? attribute._release() : nullptr;
+}
+
 // Drops one reference; the last one frees the block and, without recursion, every child block
 // whose last reference it held.
 void release(AttributeData* data) noexcept;
 
-// The cached 128-bit hash, computed on first use (children first, without recursion).
-Hash hashOf(AttributeData* data);
-// Whether the hash is computed, and the computed hash.
-bool hashCached(const AttributeData* data) noexcept;
-Hash cachedHash(const AttributeData* data) noexcept;
+// The values of sample `sample` of a data block whose elements are T.
+template <typename T>
+const T* rowOf(const AttributeData* data, int64_t sample) noexcept {
+  return static_cast<const T*>(data->values) + sample * data->valueCount;
+}
 
-// Bytes of one element of a numeric storage kind; 0 for the others.
-size_t elementSize(Storage storage) noexcept;
+// The first index at which `times` stop being strictly ascending (a NaN, or a time not above
+// the one before it), or `count` when they are all in order.
+size_t firstUnorderedTime(const float* times, size_t count) noexcept;
+
+// Index of the sample of a data block nearest to `time`: the earlier one on a tie, the first
+// for NaN; -1 when there are no samples. O(log samples).
+int64_t nearestSampleIndex(const AttributeData* data, float time) noexcept;
 
 inline const GroupChild* groupChildren(const AttributeData* data) noexcept {
   return data->storage == Storage::kGroup ? static_cast<const GroupChild*>(data->values) : nullptr;
@@ -102,8 +138,34 @@ inline std::string_view childName(const GroupChild& child) noexcept {
   return {child.nameSize ? child.name : "", child.nameSize};
 }
 
-// The shared null block.
-AttributeData* nullData() noexcept;
+// Walks the tree under the group block `root` depth first, children in order. Its place in
+// each open group is kept on a heap stack, so that depth costs heap, never thread stack.
+//
+// visit(child, depth) sees each child of each group walked into (depth 1 for the children of
+// `root`) and returns whether to walk into that child too; a block that is no group has no
+// children, so walking into one only leaves it again. leave(group, depth) follows the last
+// child of each group walked into, `root` (depth 0) last. Either may throw, which ends the walk.
+template <typename Visit, typename Leave>
+void walkGroups(AttributeData* root, Visit&& visit, Leave&& leave) {
+  std::vector<std::pair<AttributeData*, int64_t>> stack;  // a group, its next child
+  stack.reserve(16);
+  stack.emplace_back(root, 0);
+  while (!stack.empty()) {
+    AttributeData* group = stack.back().first;
+    const GroupChild* children = groupChildren(group);
+    const int64_t count = group->childCount;
+    const size_t depth = stack.size();
+    int64_t i = stack.back().second;
+    while (i < count && !visit(children[i], depth)) ++i;
+    if (i < count) {
+      stack.back().second = i + 1;
+      stack.emplace_back(children[i].attribute, 0);
+    } else {
+      stack.pop_back();
+      leave(group, depth - 1);
+    }
+  }
+}
 
 // A new data block (one reference) of `sampleCount` samples at `times` (strictly ascending), sample
 // i holding `valueCount` values at rows[i]. A null row, or null `rows`, holds zeros (empty
@@ -127,20 +189,10 @@ T* writableValues(AttributeData* data) noexcept {
   return static_cast<T*>(const_cast<void*>(data->values));
 }
 
-// A child for newGroupData: a name and a block that the new group retains.
-struct GroupChildInput {
-  std::string_view name;
-  AttributeData* attribute;  // null children are skipped
-};
-
-// A new group block (one reference) with the children in the order given.
-AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit);
-
 // Writes a group block child by child, for callers that know the child count and the total
-// size of the names up front and have each name's nameIndexHash at hand (the builder): no
-// temporary list of children and no second hashing of the names. Exactly `childCount` adds
-// must precede finish(); a writer destroyed unfinished frees its block and releases the
-// children added so far.
+// size of the names up front: no temporary list of children, and a builder that has each
+// name's nameIndexHash at hand passes it. Exactly `childCount` adds must precede finish(); a
+// writer destroyed unfinished frees its block and releases the children added so far.
 class GroupBlockWriter {
  public:
   // Allocates the block; throws std::bad_alloc or std::length_error.
@@ -195,7 +247,6 @@ class GroupAssembler {
   Attribute close(std::string* repeatedName = nullptr);
   // Closes the innermost open group without making it.
   void discard() noexcept;
-  size_t depth() const noexcept { return m_frames.size(); }
 
  private:
   struct Child {
@@ -215,10 +266,6 @@ class GroupAssembler {
   std::vector<Frame> m_frames;
 };
 
-// The first index at which `times` stop being strictly ascending (a NaN, or a time not above
-// the one before it), or `count` when they are all in order.
-size_t firstUnorderedTime(const float* times, size_t count) noexcept;
-
 // Number of slots of the name index of a group of `childCount` children: a power of two at
 // least twice the count (0 for no children).
 inline size_t groupIndexCapacity(int64_t childCount) noexcept {
@@ -229,8 +276,5 @@ inline size_t groupIndexCapacity(int64_t childCount) noexcept {
 
 // The hash that places `name` in a name index (not the attribute hash).
 uint64_t nameIndexHash(std::string_view name) noexcept;
-
-// Index of the first child named exactly `name`, or -1. O(1) expected.
-int64_t findChild(const AttributeData* group, std::string_view name) noexcept;
 
 }  // namespace Tessark::internal::OvAttribute::detail

@@ -13,14 +13,20 @@
 #include "AttributeData.h"
 #include "SerialCommon.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
-#include "Tessark/OvAttribute/GroupAttribute.h"
 
 namespace Tessark::internal::OvAttribute {
 
 namespace {
 
+using detail::AttributeData;
+using detail::DataKindTraits;
+using detail::GroupChild;
 using detail::kHostLittleEndian;
 using detail::kIsString;
+using detail::rowOf;
+using detail::Storage;
+using detail::visitDataKind;
+using detail::walkGroups;
 
 constexpr char kMagic[4] = {'O', 'V', 'A', 'B'};
 constexpr uint32_t kFormatVersion = 1;
@@ -75,97 +81,67 @@ class BinaryWriter {
   std::vector<char>& m_out;
 };
 
-// Returns false when the attribute's own accessors disagree about its value count, which
-// would make the blob unreadable.
 template <typename T>
-bool writeData(BinaryWriter& w, const Attribute& attribute) {
-  TypedDataAttribute<T> a(attribute);
-  const int64_t valueCount = a.getNumberOfValues();
-  const int64_t sampleCount = a.getNumberOfTimeSamples();
-  if (valueCount < 0 || sampleCount < 0) return false;
-  w.uint(static_cast<uint8_t>(TypedDataAttribute<T>::kType));
+void writeData(BinaryWriter& w, const AttributeData* data) {
+  w.uint(static_cast<uint8_t>(DataKindTraits<T>::kType));
   w.uint(uint8_t{0});
-  w.uint(static_cast<uint64_t>(a.getTupleSize()));
-  w.uint(static_cast<uint64_t>(valueCount));
-  w.uint(static_cast<uint64_t>(sampleCount));
+  w.uint(static_cast<uint64_t>(data->tupleSize));
+  w.uint(static_cast<uint64_t>(data->valueCount));
+  w.uint(static_cast<uint64_t>(data->sampleCount));
   w.pad(4);
-  for (int64_t i = 0; i < sampleCount; ++i) w.uint(detail::toBits(a.getSampleTime(i)));
-  for (int64_t i = 0; i < sampleCount; ++i) {
-    ConstVector<T> sample = a.getSample(i);
-    if (sample.size() != static_cast<size_t>(valueCount)) return false;
+  w.numbers(data->times, static_cast<size_t>(data->sampleCount));
+  for (int64_t i = 0; i < data->sampleCount; ++i) {
+    const T* row = rowOf<T>(data, i);
     if constexpr (kIsString<T>) {
-      for (const char* s : sample) {
-        size_t n = std::strlen(s);
+      for (int64_t j = 0; j < data->valueCount; ++j) {
+        const size_t n = std::strlen(row[j]);
         w.uint(static_cast<uint64_t>(n));
-        w.bytes(s, n);
+        w.bytes(row[j], n);
       }
     } else {
       w.pad(sizeof(T));
-      w.numbers(sample.data(), sample.size());
+      w.numbers(row, static_cast<size_t>(data->valueCount));
     }
   }
-  return true;
 }
 
-size_t dataNodeSize(const Attribute& attribute) {
-  size_t size = 0;
-  detail::visitDataKind(attribute.getType(), [&](auto tag) {
+// Writes the node of one block; true when it is a group whose children follow. What the block
+// holds is written, whatever tag it reports: null storage under any tag is the null node.
+bool writeNode(BinaryWriter& w, const AttributeData* data) {
+  if (data->storage == Storage::kGroup) {
+    w.uint(static_cast<uint8_t>(kAttrTypeGroup));
+    w.uint(static_cast<uint8_t>(data->groupInherit ? kGroupInheritFlag : 0));
+    w.uint(static_cast<uint64_t>(data->childCount));
+    return data->childCount > 0;
+  }
+  if (!visitDataKind(static_cast<int>(data->storage),
+                     [&](auto tag) { writeData<typename decltype(tag)::type>(w, data); })) {
+    w.uint(static_cast<uint8_t>(kAttrTypeNull));
+    w.uint(uint8_t{0});
+  }
+  return false;
+}
+
+// The size of the node of a lone numeric data block, to reserve its blob at once; 0 for others.
+size_t dataNodeSize(const AttributeData* data) {
+  return visitDataKind(static_cast<int>(data->storage), size_t{0}, [&](auto tag) -> size_t {
     using T = typename decltype(tag)::type;
-    if constexpr (!kIsString<T>) {
-      DataAttribute a(attribute);
-      auto samples = static_cast<size_t>(a.getNumberOfTimeSamples());
-      auto values = static_cast<size_t>(a.getNumberOfValues());
-      size = kDataNodeHead + 4 + samples * (4 + sizeof(T) + values * sizeof(T));
-    }
+    if constexpr (kIsString<T>) return 0;
+    const auto samples = static_cast<size_t>(data->sampleCount);
+    return kDataNodeHead + 4 + samples * (4 + sizeof(T) + data->valueCount * sizeof(T));
   });
-  return size;
 }
 
-bool writeTree(BinaryWriter& w, const Attribute& root) {
-  struct Frame {
-    GroupAttribute group;
-    int64_t next;
-    int64_t count;
-  };
-  std::vector<Frame> stack;
-
-  // Writes one node; a group's children follow through the stack.
-  auto writeNode = [&](const Attribute& a) -> bool {
-    const int type = a.getType();
-    if (type == kAttrTypeGroup) {
-      GroupAttribute g(a);
-      const int64_t count = g.getNumberOfChildren();
-      w.uint(static_cast<uint8_t>(kAttrTypeGroup));
-      w.uint(static_cast<uint8_t>(g.getGroupInherit() ? kGroupInheritFlag : 0));
-      w.uint(static_cast<uint64_t>(count));
-      if (count > 0) stack.push_back(Frame{std::move(g), 0, count});
-      return true;
-    }
-    bool ok = true;
-    if (!detail::visitDataKind(
-            type, [&](auto tag) { ok = writeData<typename decltype(tag)::type>(w, a); })) {
-      // Null, and any tag this library does not know, is written as the null attribute.
-      w.uint(static_cast<uint8_t>(kAttrTypeNull));
-      w.uint(uint8_t{0});
-    }
-    return ok;
-  };
-
-  if (!writeNode(root)) return false;
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    if (f.next == f.count) {
-      stack.pop_back();
-      continue;
-    }
-    const int64_t i = f.next++;
-    Platform::StringView name = f.group.getChildNameView(i);
-    Attribute child = f.group.getChildByIndex(i);  // before writeNode may grow the stack
-    w.uint(static_cast<uint64_t>(name.size()));
-    w.bytes(name.data(), name.size());
-    if (!writeNode(child)) return false;
-  }
-  return true;
+void writeTree(BinaryWriter& w, AttributeData* root) {
+  if (!writeNode(w, root)) return;
+  walkGroups(
+      root,
+      [&](const GroupChild& child, size_t) {
+        w.uint(static_cast<uint64_t>(child.nameSize));
+        w.bytes(child.name, child.nameSize);
+        return writeNode(w, child.attribute);
+      },
+      [](AttributeData*, size_t) {});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -251,7 +227,7 @@ class BinaryParser {
 
   template <typename T>
   static T load(const unsigned char* p) noexcept {
-    typename detail::BitsOf<T>::type bits = 0;
+    detail::BitsOf<T> bits = 0;
     for (size_t i = 0; i < sizeof bits; ++i)
       bits = static_cast<decltype(bits)>(bits | (decltype(bits){p[i]} << (8 * i)));
     return detail::fromBits<T>(bits);
@@ -401,7 +377,7 @@ class BinaryParser {
         if (flags != 0) return failAt(at + 1, "non-zero flags");
         if (kind == kAttrTypeNull) {
           done = NullAttribute();
-        } else if (!detail::visitDataKind(
+        } else if (!visitDataKind(
                        kind, [&](auto tag) { done = readData<typename decltype(tag)::type>(); })) {
           return failAt(at, "unknown kind " + std::to_string(kind));
         }
@@ -441,11 +417,11 @@ void Attribute::getBinary(std::vector<char>& out) const {
   out.clear();
   if (!isValid()) return;
   try {
-    if (size_t size = dataNodeSize(*this)) out.reserve(kHeaderSize + size);
+    if (size_t size = dataNodeSize(m_data)) out.reserve(kHeaderSize + size);
     BinaryWriter w(out);
     w.bytes(kMagic, sizeof kMagic);
     w.uint(kFormatVersion);
-    if (!writeTree(w, *this)) out.clear();
+    writeTree(w, m_data);
   } catch (...) {
     out.clear();  // never hand back half a blob
     throw;

@@ -20,17 +20,6 @@ namespace detail {
 
 namespace {
 
-template <typename T>
-constexpr Storage kStorageOf = Storage::kNull;
-template <>
-constexpr Storage kStorageOf<int32_t> = Storage::kInt;
-template <>
-constexpr Storage kStorageOf<float> = Storage::kFloat;
-template <>
-constexpr Storage kStorageOf<double> = Storage::kDouble;
-template <>
-constexpr Storage kStorageOf<const char*> = Storage::kString;
-
 constexpr size_t alignUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 // Calls the caller's release function once when construction ends, whether it succeeds or
@@ -124,64 +113,54 @@ char* newStringBlock(const char* const* const* rows, size_t samples, size_t valu
 
 }  // namespace
 
-// The header of a data block at `memory`, whose times start at timesOffset and values at
-// valuesOffset.
+// Where the parts of a data block of `sampleCount` samples of `valueCount` values of type T go
+// (counts below 0 are 0): [header][times][pad to 8][values], string bytes from `end` on.
 template <typename T>
-AttributeData* placeDataHeader(char* memory, size_t timesOffset, size_t valuesOffset,
-                               int64_t sampleCount, int64_t valueCount, int64_t tupleSize,
-                               size_t stringBytes) {
-  return new (memory) AttributeData{{1},
-                                    static_cast<int32_t>(DataKindTraits<T>::kType),
-                                    kStorageOf<T>,
-                                    false,
-                                    false,
-                                    {0},
-                                    {0},
-                                    {0},
-                                    tupleSize,
-                                    valueCount,
-                                    sampleCount,
-                                    0,
-                                    reinterpret_cast<float*>(memory + timesOffset),
-                                    memory + valuesOffset,
-                                    nullptr,
-                                    stringBytes};
-}
+struct DataLayout {
+  DataLayout(int64_t sampleCount, int64_t valueCount)
+      : samples(static_cast<size_t>(std::max<int64_t>(sampleCount, 0))),
+        values(static_cast<size_t>(std::max<int64_t>(valueCount, 0))),
+        valuesOffset(alignUp8(checkedAdd(kTimesOffset, checkedMul(samples, sizeof(float))))),
+        end(checkedAdd(valuesOffset, checkedMul(checkedMul(samples, values), sizeof(T)))) {}
+
+  // The header of such a block at `memory`.
+  AttributeData* place(char* memory, int64_t tupleSize, size_t stringBytes) const {
+    auto* data = new (memory) AttributeData(static_cast<Storage>(DataKindTraits<T>::kType));
+    data->tupleSize = tupleSize;
+    data->valueCount = static_cast<int64_t>(values);
+    data->sampleCount = static_cast<int64_t>(samples);
+    data->times = reinterpret_cast<float*>(memory + kTimesOffset);
+    data->values = memory + valuesOffset;
+    data->stringBytes = stringBytes;
+    return data;
+  }
+
+  static constexpr size_t kTimesOffset = alignUp8(sizeof(AttributeData));
+  size_t samples;
+  size_t values;
+  size_t valuesOffset;
+  size_t end;
+};
 
 template <typename T>
 AttributeData* newNumericData(int64_t sampleCount, int64_t valueCount, int64_t tupleSize) {
   static_assert(std::is_arithmetic_v<T>, "strings are laid out by newTypedData");
-  if (sampleCount < 0) sampleCount = 0;
-  if (valueCount < 0) valueCount = 0;
-  const auto samples = static_cast<size_t>(sampleCount);
-  const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
-  const size_t timesOffset = alignUp8(sizeof(AttributeData));
-  const size_t valuesOffset = alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
-  const size_t bytes = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
-  auto* memory = static_cast<char*>(std::malloc(bytes));
+  const DataLayout<T> layout(sampleCount, valueCount);
+  auto* memory = static_cast<char*>(std::malloc(layout.end));
   if (!memory) throw std::bad_alloc();
-  return placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount, tupleSize,
-                            0);
+  return layout.place(memory, tupleSize, 0);
 }
 
 template <typename T>
 AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* const* rows,
                             int64_t valueCount, int64_t tupleSize) {
   AttributeData* data;
-  if constexpr (std::is_same_v<T, const char*>) {
-    if (sampleCount < 0) sampleCount = 0;
-    if (valueCount < 0) valueCount = 0;
-    const auto samples = static_cast<size_t>(sampleCount);
-    const size_t total = checkedMul(samples, static_cast<size_t>(valueCount));
-    const size_t timesOffset = alignUp8(sizeof(AttributeData));
-    const size_t valuesOffset =
-        alignUp8(checkedAdd(timesOffset, checkedMul(samples, sizeof(float))));
-    const size_t bytesOffset = checkedAdd(valuesOffset, checkedMul(total, sizeof(T)));
+  if constexpr (kIsString<T>) {
+    const DataLayout<T> layout(sampleCount, valueCount);
     size_t stringBytes = 0;
-    char* memory = newStringBlock(rows, samples, static_cast<size_t>(valueCount), valuesOffset,
-                                  bytesOffset, &stringBytes);
-    data = placeDataHeader<T>(memory, timesOffset, valuesOffset, sampleCount, valueCount, tupleSize,
-                              stringBytes);
+    char* memory = newStringBlock(rows, layout.samples, layout.values, layout.valuesOffset,
+                                  layout.end, &stringBytes);
+    data = layout.place(memory, tupleSize, stringBytes);
   } else {
     data = newNumericData<T>(sampleCount, valueCount, tupleSize);
     T* values = writableValues<T>(data);
@@ -202,6 +181,28 @@ AttributeData* newTypedData(const float* times, int64_t sampleCount, const T* co
   return data;
 }
 
+int64_t nearestSampleIndex(const AttributeData* data, float time) noexcept {
+  const float* times = data->times;
+  const int64_t count = data->sampleCount;
+  if (count <= 0) return -1;
+  if (std::isnan(time)) return 0;
+  const int64_t at = std::lower_bound(times, times + count, time) - times;
+  if (at == count) return count - 1;
+  if (at == 0 || times[at] == time) return at;
+  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
+  const double before = static_cast<double>(time) - times[at - 1];
+  const double after = static_cast<double>(times[at]) - time;
+  return after < before ? at : at - 1;
+}
+
+size_t firstUnorderedTime(const float* times, size_t count) noexcept {
+  for (size_t i = 0; i < count; ++i) {
+    // Written so that a NaN, which compares false with everything, fails too.
+    if (!(i == 0 ? times[i] == times[i] : times[i - 1] < times[i])) return i;
+  }
+  return count;
+}
+
 template AttributeData* newNumericData<int32_t>(int64_t, int64_t, int64_t);
 template AttributeData* newNumericData<float>(int64_t, int64_t, int64_t);
 template AttributeData* newNumericData<double>(int64_t, int64_t, int64_t);
@@ -218,25 +219,20 @@ template AttributeData* newTypedData<const char*>(const float*, int64_t, const c
 
 namespace {
 
-bool isDataType(AttributeType type) { return type >= kAttrTypeInt && type <= kAttrTypeString; }
+bool isDataType(int type) {
+  return detail::visitDataKind(type, [](auto) {});
+}
 
 }  // namespace
 
 // ---- DataAttribute ----
 
 DataAttribute::DataAttribute(const Attribute& attribute) noexcept {
-  if (isDataType(attribute.getType())) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-  }
+  m_data = detail::shareIf(attribute, isDataType(attribute.getType()));
 }
 
 DataAttribute::DataAttribute(Attribute&& attribute) noexcept {
-  if (isDataType(attribute.getType())) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-    attribute = Attribute();
-  }
+  m_data = detail::takeIf(attribute, isDataType(attribute.getType()));
 }
 
 int64_t DataAttribute::getTupleSize() const noexcept { return m_data ? m_data->tupleSize : 0; }
@@ -279,30 +275,13 @@ bool DataAttribute::getBoundingSampleTimes(float* low, float* high, float time) 
 }
 
 int64_t DataAttribute::getNearestSampleIndex(float time) const noexcept {
-  if (!m_data || m_data->sampleCount <= 0) return -1;
-  if (std::isnan(time)) return 0;
-  const float* times = m_data->times;
-  const int64_t count = m_data->sampleCount;
-  const int64_t at = std::lower_bound(times, times + count, time) - times;
-  if (at == count) return count - 1;
-  if (at == 0 || times[at] == time) return at;
-  // Distances in double: exact for ties that are exact, and no overflow to a NaN.
-  const double before = static_cast<double>(time) - times[at - 1];
-  const double after = static_cast<double>(times[at]) - time;
-  return after < before ? at : at - 1;
+  return m_data ? detail::nearestSampleIndex(m_data, time) : -1;
 }
 
 // ---- TypedDataAttribute ----
 
 template <typename T>
-TypedDataAttribute<T>::TypedDataAttribute(T value) {
-  if constexpr (std::is_same_v<T, const char*>) {
-    if (!value) value = "";
-  }
-  const float time = 0.0f;
-  const T* row = &value;
-  m_data = detail::newTypedData<T>(&time, 1, &row, 1, 1);
-}
+TypedDataAttribute<T>::TypedDataAttribute(T value) : TypedDataAttribute(&value, 1, 1) {}
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(const T* values, int64_t count, int64_t tupleSize,
@@ -345,19 +324,12 @@ TypedDataAttribute<T>::TypedDataAttribute(const float* times, int64_t timeCount,
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(const Attribute& attribute) noexcept {
-  if (attribute.getType() == kType) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-  }
+  m_data = detail::shareIf(attribute, attribute.getType() == kType);
 }
 
 template <typename T>
 TypedDataAttribute<T>::TypedDataAttribute(Attribute&& attribute) noexcept {
-  if (attribute.getType() == kType) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-    attribute = Attribute();
-  }
+  m_data = detail::takeIf(attribute, attribute.getType() == kType);
 }
 
 template <typename T>

@@ -21,22 +21,6 @@ uint64_t nameIndexHash(std::string_view name) noexcept {
   return XXH3_64bits(name.empty() ? "" : name.data(), name.size());
 }
 
-AttributeData* newGroupData(const GroupChildInput* children, size_t count, bool groupInherit) {
-  size_t kept = 0;
-  size_t nameBytes = 0;
-  for (size_t i = 0; i < count; ++i) {
-    if (!children[i].attribute) continue;
-    ++kept;
-    nameBytes = checkedAdd(nameBytes, children[i].name.size());
-  }
-  GroupBlockWriter writer(kept, nameBytes, groupInherit);
-  for (size_t i = 0; i < count; ++i) {
-    if (children[i].attribute)
-      writer.add(children[i].name, nameIndexHash(children[i].name), children[i].attribute);
-  }
-  return writer.finish();
-}
-
 GroupBlockWriter::GroupBlockWriter(size_t childCount, size_t nameBytes, bool groupInherit)
     : m_childCount(childCount), m_nameBytes(nameBytes), m_groupInherit(groupInherit) {
   // Slots hold index + 1 in 32 bits; the table is twice the count.
@@ -82,9 +66,7 @@ bool GroupBlockWriter::insert(std::string_view name, uint64_t nameHash, Attribut
   size_t at = nameHash & m_slotMask;
   for (; m_slots[at]; at = (at + 1) & m_slotMask) {
     if (!refuseRepeat) continue;
-    const GroupChild& other = m_children[m_slots[at] - 1];
-    if (other.nameSize == name.size() &&
-        (name.empty() || std::memcmp(other.name, name.data(), name.size()) == 0)) {
+    if (childName(m_children[m_slots[at] - 1]) == name) {
       release(child);
       return false;
     }
@@ -103,22 +85,13 @@ AttributeData* GroupBlockWriter::finish() {
     throw std::logic_error("GroupBlockWriter: fewer children than announced");
   char* memory = m_memory;
   m_memory = nullptr;
-  return new (memory) AttributeData{{1},
-                                    kAttrTypeGroup,
-                                    Storage::kGroup,
-                                    false,
-                                    m_groupInherit,
-                                    {0},
-                                    {0},
-                                    {0},
-                                    0,
-                                    0,
-                                    0,
-                                    static_cast<int64_t>(m_childCount),
-                                    nullptr,
-                                    m_children,
-                                    m_slots,
-                                    m_nameBytes};
+  auto* group = new (memory) AttributeData(Storage::kGroup);
+  group->groupInherit = m_groupInherit;
+  group->childCount = static_cast<int64_t>(m_childCount);
+  group->values = m_children;
+  group->nameIndex = m_slots;
+  group->stringBytes = m_nameBytes;
+  return group;
 }
 
 GroupAssembler::~GroupAssembler() { drop(0, 0); }
@@ -170,14 +143,9 @@ void GroupAssembler::drop(size_t firstChild, size_t firstNameByte) noexcept {
   m_names.resize(firstNameByte);
 }
 
-size_t firstUnorderedTime(const float* times, size_t count) noexcept {
-  for (size_t i = 0; i < count; ++i) {
-    // Written so that a NaN, which compares false with everything, fails too.
-    if (!(i == 0 ? times[i] == times[i] : times[i - 1] < times[i])) return i;
-  }
-  return count;
-}
+namespace {
 
+// Index of the first child named exactly `name`, or -1. O(1) expected.
 int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
   const GroupChild* children = groupChildren(group);
   if (!children || group->childCount <= 0) return -1;
@@ -187,28 +155,26 @@ int64_t findChild(const AttributeData* group, std::string_view name) noexcept {
   for (size_t at = nameIndexHash(name) & mask;; at = (at + 1) & mask) {
     const uint32_t slot = slots[at];
     if (!slot) return -1;
-    const GroupChild& child = children[slot - 1];
-    if (child.nameSize == name.size() &&
-        (name.empty() || std::memcmp(child.name, name.data(), name.size()) == 0))
-      return static_cast<int64_t>(slot - 1);
+    if (childName(children[slot - 1]) == name) return static_cast<int64_t>(slot - 1);
   }
 }
+
+// Child `index` of a group block; null for an index outside the children or no group.
+const GroupChild* childAt(const AttributeData* data, int64_t index) noexcept {
+  const GroupChild* children = data ? groupChildren(data) : nullptr;
+  return children && index >= 0 && index < data->childCount ? children + index : nullptr;
+}
+
+}  // namespace
 
 }  // namespace detail
 
 GroupAttribute::GroupAttribute(const Attribute& attribute) noexcept {
-  if (attribute.getType() == kAttrTypeGroup) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-  }
+  m_data = detail::shareIf(attribute, attribute.getType() == kAttrTypeGroup);
 }
 
 GroupAttribute::GroupAttribute(Attribute&& attribute) noexcept {
-  if (attribute.getType() == kAttrTypeGroup) {
-    m_data = attribute._data();
-    detail::retain(m_data);
-    attribute = Attribute();
-  }
+  m_data = detail::takeIf(attribute, attribute.getType() == kAttrTypeGroup);
 }
 
 int64_t GroupAttribute::getNumberOfChildren() const noexcept {
@@ -220,17 +186,13 @@ std::string GroupAttribute::getChildName(int64_t index) const {
 }
 
 Platform::StringView GroupAttribute::getChildNameView(int64_t index) const noexcept {
-  const detail::GroupChild* children = m_data ? detail::groupChildren(m_data) : nullptr;
-  if (!children || index < 0 || index >= m_data->childCount) return Platform::StringView();
-  return Platform::StringView(children[index].name, children[index].nameSize);
+  const detail::GroupChild* child = detail::childAt(m_data, index);
+  return child ? Platform::StringView(child->name, child->nameSize) : Platform::StringView();
 }
 
 Attribute GroupAttribute::getChildByIndex(int64_t index) const noexcept {
-  const detail::GroupChild* children = m_data ? detail::groupChildren(m_data) : nullptr;
-  if (!children || index < 0 || index >= m_data->childCount) return Attribute();
-  detail::AttributeData* child = children[index].attribute;
-  detail::retain(child);
-  return Attribute(child);
+  const detail::GroupChild* child = detail::childAt(m_data, index);
+  return child ? detail::sharedHandle(child->attribute) : Attribute();
 }
 
 Attribute GroupAttribute::getChildByName(Platform::StringView name) const noexcept {
@@ -240,11 +202,7 @@ Attribute GroupAttribute::getChildByName(Platform::StringView name) const noexce
   // to the first dot and look the remainder up there.
   while (group && detail::groupChildren(group)) {
     int64_t exact = detail::findChild(group, rest);
-    if (exact >= 0) {
-      detail::AttributeData* child = detail::groupChildren(group)[exact].attribute;
-      detail::retain(child);
-      return Attribute(child);
-    }
+    if (exact >= 0) return detail::sharedHandle(detail::groupChildren(group)[exact].attribute);
     size_t dot = rest.find('.');
     if (dot == std::string_view::npos) break;
     int64_t head = detail::findChild(group, rest.substr(0, dot));

@@ -1,35 +1,21 @@
-// GroupBuilder: named children kept in order, with an index from name to position, and child
-// groups reached through dotted paths kept open as nested builders until build.
-//
-// Entries are appended in set order; names live in one byte buffer, so an entry is 32 bytes
-// and a set allocates nothing but the occasional doubling of a buffer. The index is an
-// open-addressing table (linear probing, at most half full) of entry positions tagged with the
-// high half of their name's hash, and every entry caches that hash, so that no rehash,
-// compaction or build hashes a name again.
-//
-// A plain set does not touch the index: it appends a pending entry, and pending entries join
-// the index in batches (before anything reads the index, and whenever they are as many as the
-// indexed ones). A pending entry whose name is already there moves its child into the earlier
-// entry, which is exactly what an immediate replacement would have done. Joining thousands of
-// names in one loop lets the processor overlap the cache misses of their probes, which one
-// probe per set, between interpreter calls, cannot; and the final table size is known.
+// GroupBuilder: children kept in order with an index from name to position (NamedEntries),
+// and child groups reached through dotted paths kept open as nested builders until build.
 
 #include "Tessark/OvAttribute/GroupBuilder.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "AttributeData.h"
+#include "NamedEntries.h"
+#include "UniqueNameHints.h"
 
 namespace Tessark::internal::OvAttribute {
 
@@ -37,17 +23,6 @@ namespace detail {
 
 class GroupBuilderImpl {
  public:
-  struct Entry {
-    uint64_t hash;        // nameIndexHash(name)
-    uint32_t nameOffset;  // the name is m_names[nameOffset, nameOffset + nameSize)
-    uint32_t nameSize;    // kDeleted: deleted but not yet compacted away
-    Attribute attribute;  // the child, unless `sub` is set
-    // A child group opened for editing by a path or a deep update: editing it through a
-    // nested builder makes many sets under one group cost O(1) each, not a rebuild each.
-    std::unique_ptr<GroupBuilderImpl> sub;
-  };
-  static constexpr uint32_t kDeleted = UINT32_MAX;
-
   explicit GroupBuilderImpl(bool strict) : m_strict(strict) {}
   GroupBuilderImpl(const GroupBuilderImpl&) = delete;
   GroupBuilderImpl& operator=(const GroupBuilderImpl&) = delete;
@@ -64,42 +39,27 @@ class GroupBuilderImpl {
 
   // `attribute` by value: a caller that gives up its handle spares a count up and down.
   void set(std::string_view name, Attribute attribute, bool groupInherit) {
-    size_t dot;
-    if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
-    GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
-    parent->setLocal(last, std::move(attribute));
+    if (GroupBuilderImpl* parent = parentFor(name, attribute, groupInherit, &last))
+      parent->m_children.add(last, Child{std::move(attribute), nullptr});
   }
 
   void setWithUniqueName(std::string_view name, Attribute attribute, bool groupInherit) {
-    size_t dot;
-    if (!attribute.isValid() || !validName(name, &dot)) return;
     std::string_view last;
-    GroupBuilderImpl* parent = walk(name, dot, true, groupInherit, &last);
-    if (!parent->find(last)) {
-      parent->setLocal(last, std::move(attribute));
-      return;
-    }
-    // The next suffix to try per base name: every smaller one is taken. Only a deletion can
-    // free one, and a deletion lowers the hint to it, so many collisions on one name cost O(1)
-    // each, deletions or not.
-    uint64_t& next = parent->m_uniqueHint[std::string(last)];
-    if (next == 0) next = 1;
-    std::string candidate;
-    for (;; ++next) {
-      candidate.assign(last);
-      candidate += std::to_string(next);
-      if (!parent->find(candidate)) break;
-    }
-    ++next;
-    parent->setLocal(candidate, std::move(attribute));
+    GroupBuilderImpl* parent = parentFor(name, attribute, groupInherit, &last);
+    if (!parent) return;
+    Children& children = parent->m_children;
+    auto taken = [&children](std::string_view n) { return children.find(n) != nullptr; };
+    const std::string unique =
+        taken(last) ? parent->m_uniqueHints.next(last, taken) : std::string(last);
+    children.add(unique, Child{std::move(attribute), nullptr});
   }
 
   void del(std::string_view name) {
     if (name.empty()) return;
     std::string_view last;
     if (GroupBuilderImpl* parent = walk(name, firstDot(name), false, true, &last))
-      parent->delLocal(last);
+      parent->erase(last);
   }
 
   void update(const GroupAttribute& group) {
@@ -108,61 +68,43 @@ class GroupBuilderImpl {
   }
 
   void deepUpdate(const GroupAttribute& group) {
-    struct Frame {
-      GroupBuilderImpl* builder;
-      GroupAttribute source;
-      int64_t next;
-    };
-    std::vector<Frame> stack;
-    stack.push_back({this, group, 0});
-    while (!stack.empty()) {
-      Frame& frame = stack.back();
-      if (frame.next >= frame.source.getNumberOfChildren()) {
-        stack.pop_back();
-        continue;
-      }
-      const int64_t i = frame.next++;
-      GroupBuilderImpl* builder = frame.builder;
-      std::string_view name = frame.source.getChildNameView(i).view();
-      Attribute child = frame.source.getChildByIndex(i);
-      size_t dot;
-      if (child.getType() == kAttrTypeGroup && builder->validName(name, &dot)) {
-        std::string_view last;
-        GroupBuilderImpl* parent = builder->walk(name, dot, false, true, &last);
-        Entry* existing = parent ? parent->find(last) : nullptr;
-        if (existing && (existing->sub || existing->attribute.getType() == kAttrTypeGroup)) {
-          GroupBuilderImpl* merged = parent->open(*existing, true, false);
-          stack.push_back({merged, GroupAttribute(std::move(child)), 0});  // `frame` dies here
-          continue;
-        }
-      }
-      builder->set(name, std::move(child), true);
-    }
+    // The builder that each group walked into merges into: this one, then nested ones. A child
+    // group merges into a child of the same name that is a group, or is open as one.
+    std::vector<GroupBuilderImpl*> builders{this};
+    walkGroups(
+        group._data(),
+        [&](const GroupChild& child, size_t) {
+          GroupBuilderImpl* builder = builders.back();
+          const std::string_view name = childName(child);
+          size_t dot;
+          if (child.attribute->typeTag == kAttrTypeGroup && builder->validName(name, &dot)) {
+            std::string_view last;
+            GroupBuilderImpl* parent = builder->walk(name, dot, false, true, &last);
+            Entry* existing = parent ? parent->m_children.find(last) : nullptr;
+            if (existing &&
+                (existing->value.sub || existing->value.attribute.getType() == kAttrTypeGroup)) {
+              builders.push_back(parent->open(*existing, true, false));
+              return true;
+            }
+          }
+          builder->set(name, sharedHandle(child.attribute), true);
+          return false;
+        },
+        [&](AttributeData*, size_t) { builders.pop_back(); });
   }
 
   void reserve(int64_t count) {
     if (count <= 0) return;
     // A hint only: a huge count must not turn into an allocation failure.
-    size_t n = static_cast<size_t>(std::min<int64_t>(count, int64_t{1} << 20));
     try {
-      m_entries.reserve(n);
-      reserveSlots(n);
+      m_children.reserve(static_cast<size_t>(std::min<int64_t>(count, int64_t{1} << 20)));
     } catch (const std::bad_alloc&) {
     }
   }
 
   void setGroupInherit(bool groupInherit) { m_inherit = groupInherit; }
   bool strict() const noexcept { return m_strict; }
-
-  void sort() {
-    joinPending();
-    compact();
-    const size_t capacity = indexCapacityFor(m_live);
-    m_slots.reserve(capacity);  // allocated before anything moves
-    std::stable_sort(m_entries.begin(), m_entries.end(),
-                     [this](const Entry& a, const Entry& b) { return nameOf(a) < nameOf(b); });
-    rebuildIndex(capacity);
-  }
+  void sort() { m_children.sort(); }
 
   // With `flush`, the group takes over this builder's references to its children (sparing
   // two atomic operations on every child's block) and the builder is left empty.
@@ -170,37 +112,36 @@ class GroupBuilderImpl {
     // Nested builders first (post-order, explicit stack); each leaves its group in m_built
     // for its parent to take. A builder's pending entries join before its entries are read:
     // a pending replacement may drop a nested builder.
-    joinPending();
-    std::vector<std::pair<GroupBuilderImpl*, size_t>> stack;
-    stack.emplace_back(this, 0);
+    m_children.joinPending();
+    std::vector<std::pair<GroupBuilderImpl*, Entry*>> stack;  // a builder, its next entry
+    stack.emplace_back(this, m_children.begin());
     while (!stack.empty()) {
-      GroupBuilderImpl* builder = stack.back().first;
-      size_t& next = stack.back().second;
+      auto& [builder, next] = stack.back();
+      Children& children = builder->m_children;
       GroupBuilderImpl* descend = nullptr;
-      while (next < builder->m_entries.size()) {
-        Entry& entry = builder->m_entries[next++];
-        if (isLive(entry) && entry.sub) {
-          descend = entry.sub.get();
-          break;
-        }
+      while (next != children.end() && !descend) {
+        const Entry& entry = *next++;
+        if (Children::isLive(entry)) descend = entry.value.sub.get();
       }
       if (descend) {
-        descend->joinPending();
-        stack.emplace_back(descend, 0);  // `next` dies here
+        descend->m_children.joinPending();
+        stack.emplace_back(descend, descend->m_children.begin());  // `builder`, `next` die here
         continue;
       }
       // Past the allocation in the writer's constructor nothing fails, so no child is handed
       // over before the build is certain to succeed.
-      GroupBlockWriter writer(builder->m_live, builder->m_liveNameBytes, builder->m_inherit);
+      GroupBlockWriter writer(children.liveCount(), children.liveNameBytes(), builder->m_inherit);
       const bool adopt = flush && builder == this;
-      for (Entry& entry : builder->m_entries) {
-        if (!isLive(entry)) continue;
-        if (entry.sub)
-          writer.add(builder->nameOf(entry), entry.hash, entry.sub->m_built._release(), true);
+      for (Entry& entry : children) {
+        if (!Children::isLive(entry)) continue;
+        Child& child = entry.value;
+        const std::string_view name = children.nameOf(entry);
+        if (child.sub)
+          writer.add(name, entry.hash, child.sub->m_built._release(), true);
         else if (adopt)
-          writer.add(builder->nameOf(entry), entry.hash, entry.attribute._release(), true);
+          writer.add(name, entry.hash, child.attribute._release(), true);
         else
-          writer.add(builder->nameOf(entry), entry.hash, entry.attribute._data());
+          writer.add(name, entry.hash, child.attribute._data());
       }
       builder->m_built = Attribute(writer.finish());
       stack.pop_back();
@@ -214,118 +155,29 @@ class GroupBuilderImpl {
   void reset(bool strict) {
     clear();
     m_strict = strict;
-    if (m_entries.capacity() > kKeptEntries) std::vector<Entry>().swap(m_entries);
-    if (m_slots.capacity() > 2 * kKeptEntries) std::vector<uint64_t>().swap(m_slots);
-    if (m_names.capacity() > 16 * kKeptEntries) std::string().swap(m_names);
+    m_children.trim(kKeptEntries);
   }
 
   void clear() {
-    m_slots.clear();
-    m_live = 0;
-    m_entries.clear();
-    m_indexed = 0;
-    m_dead = 0;
-    m_names.clear();
-    m_liveNameBytes = 0;
-    m_uniqueHint.clear();
+    m_children.clear();
+    m_uniqueHints.clear();
     m_inherit = true;
   }
 
  private:
-  // A slot: the high 32 bits of the name's hash, then the entry position + 1; 0 when empty.
-  static constexpr uint64_t kEmpty = 0;
-  static constexpr uint64_t kTagMask = ~uint64_t{0xffffffff};
-  static uint64_t slotFor(uint64_t hash, size_t position) {
-    return (hash & kTagMask) | static_cast<uint64_t>(position + 1);
-  }
-  static size_t positionIn(uint64_t slot) { return static_cast<size_t>(slot & ~kTagMask) - 1; }
+  struct Child {
+    Attribute attribute;  // the child, unless `sub` is set
+    // A child group opened for editing by a path or a deep update: editing it through a
+    // nested builder makes many sets under one group cost O(1) each, not a rebuild each.
+    std::unique_ptr<GroupBuilderImpl> sub;
+  };
+  using Children = NamedEntries<Child>;
+  using Entry = Children::Entry;
 
-  // Pending entries join the index once they are this many, or as many as the indexed ones.
-  static constexpr size_t kMinimumBatch = 64;
   // reset() keeps the memory of builders of up to this many entries.
   static constexpr size_t kKeptEntries = size_t{1} << 16;
 
   static size_t firstDot(std::string_view name) { return name.find('.'); }
-
-  static bool isLive(const Entry& entry) { return entry.nameSize != kDeleted; }
-  std::string_view nameOf(const Entry& entry) const {
-    return {m_names.data() + entry.nameOffset, entry.nameSize};
-  }
-
-  // The slot that holds `name`, or the empty slot that ends its probe run. Needs an index.
-  size_t probe(std::string_view name, uint64_t hash) const {
-    const size_t mask = m_slots.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
-      const uint64_t slot = m_slots[at];
-      if (slot == kEmpty) return at;
-      if (((slot ^ hash) & kTagMask) != 0) continue;
-      const Entry& entry = m_entries[positionIn(slot)];
-      if (entry.hash == hash && nameOf(entry) == name) return at;
-    }
-  }
-
-  // The index size for `count` names, at most half full: a power of two, 16 or more.
-  static size_t indexCapacityFor(size_t count) {
-    size_t capacity = 16;
-    while (capacity < count * 2) capacity *= 2;
-    return capacity;
-  }
-
-  // Makes the index `capacity` slots of the live indexed entries where they are now. Only the
-  // allocation can fail, and then nothing has changed; callers that move entries reserve the
-  // capacity first, so that no failure can come after the move.
-  void rebuildIndex(size_t capacity) {
-    m_slots.assign(capacity, kEmpty);  // reuses the memory it has when large enough
-    const size_t mask = capacity - 1;
-    for (size_t i = 0; i < m_indexed; ++i) {
-      if (!isLive(m_entries[i])) continue;
-      size_t at = m_entries[i].hash & mask;
-      while (m_slots[at] != kEmpty) at = (at + 1) & mask;
-      m_slots[at] = slotFor(m_entries[i].hash, i);
-    }
-  }
-
-  // Room in the index for `count` live names.
-  void reserveSlots(size_t count) {
-    if (count * 2 <= m_slots.size()) return;
-    rebuildIndex(indexCapacityFor(count));
-  }
-
-  // Puts the pending entries into the index; one whose name is indexed already hands its child
-  // to that entry (in place, as a replacement does) and is deleted.
-  void joinPending() {
-    const size_t end = m_entries.size();
-    if (m_indexed == end) return;
-    reserveSlots(m_live + (end - m_indexed));  // the only step that can fail
-    const size_t mask = m_slots.size() - 1;
-    constexpr size_t kPrefetchDistance = 8;
-    for (size_t i = m_indexed; i < end; ++i) {
-      if (i + kPrefetchDistance < end)
-        __builtin_prefetch(&m_slots[m_entries[i + kPrefetchDistance].hash & mask], 1);
-      Entry& entry = m_entries[i];
-      const size_t at = probe(nameOf(entry), entry.hash);
-      if (m_slots[at] == kEmpty) {
-        m_slots[at] = slotFor(entry.hash, i);
-        ++m_live;
-        continue;
-      }
-      Entry& first = m_entries[positionIn(m_slots[at])];
-      first.sub.reset();
-      first.attribute = std::move(entry.attribute);
-      m_liveNameBytes -= entry.nameSize;
-      entry.nameSize = kDeleted;
-      ++m_dead;
-    }
-    m_indexed = end;
-    compactIfSparse();
-  }
-
-  Entry* find(std::string_view name) {
-    joinPending();
-    if (m_slots.empty()) return nullptr;
-    const uint64_t slot = m_slots[probe(name, nameIndexHash(name))];
-    return slot == kEmpty ? nullptr : &m_entries[positionIn(slot)];
-  }
 
   // Empty names are ignored; in normal mode so is a path with an empty step ("a..b", ".a").
   // A name holding a NUL byte is refused: no serial form can carry it.
@@ -341,128 +193,22 @@ class GroupBuilderImpl {
     return *dot != 0 && name.back() != '.' && name.find("..", *dot) == std::string_view::npos;
   }
 
-  // A new entry at the end, not yet in the index.
-  Entry& append(std::string_view name, uint64_t hash) {
-    // Entry positions and name offsets are 32 bits; kDeleted is never a name's size.
-    if (m_entries.size() >= UINT32_MAX || name.size() >= kDeleted - m_names.size())
-      throw std::length_error("group too large");
-    const auto offset = static_cast<uint32_t>(m_names.size());
-    m_names.append(name.data(), name.size());
-    Entry& added = m_entries.emplace_back(
-        Entry{hash, offset, static_cast<uint32_t>(name.size()), Attribute(), nullptr});
-    m_liveNameBytes += name.size();
-    return added;
-  }
-
-  // The entry named `name`, appended (and indexed) when there is none.
-  Entry& findOrAppend(std::string_view name) {
-    joinPending();
-    const uint64_t hash = nameIndexHash(name);
-    reserveSlots(m_live + 1);  // before the probe: the empty slot it finds stays valid
-    const size_t at = probe(name, hash);
-    if (m_slots[at] != kEmpty) return m_entries[positionIn(m_slots[at])];
-    Entry& added = append(name, hash);
-    m_slots[at] = slotFor(hash, m_entries.size() - 1);
-    m_indexed = m_entries.size();
-    ++m_live;
-    return added;
-  }
-
-  // Sets child `name` to `attribute`: a pending entry, joined later.
-  void setLocal(std::string_view name, Attribute&& attribute) {
-    const size_t pending = m_entries.size() - m_indexed;
-    if (pending >= std::max(kMinimumBatch, m_indexed)) joinPending();
-    append(name, nameIndexHash(name)).attribute = std::move(attribute);
-  }
-
-  void delLocal(std::string_view name) {
-    joinPending();
-    if (m_slots.empty()) return;
-    size_t hole = probe(name, nameIndexHash(name));
-    if (m_slots[hole] == kEmpty) return;
-    Entry& entry = m_entries[positionIn(m_slots[hole])];
-    // Backward-shift deletion: pull later members of the probe run into the hole whenever
-    // their home slot allows, so that no run is cut short and no tombstone is needed.
-    const size_t mask = m_slots.size() - 1;
-    for (size_t j = (hole + 1) & mask; m_slots[j] != kEmpty; j = (j + 1) & mask) {
-      const size_t home = m_entries[positionIn(m_slots[j])].hash & mask;
-      if (((j - home) & mask) >= ((j - hole) & mask)) {
-        m_slots[hole] = m_slots[j];
-        hole = j;
-      }
-    }
-    m_slots[hole] = kEmpty;
-    --m_live;
-    m_liveNameBytes -= entry.nameSize;
-    entry.nameSize = kDeleted;
-    entry.attribute = Attribute();
-    entry.sub.reset();
-    ++m_dead;
-    lowerUniqueHints(name);
-    compactIfSparse();
-  }
-
-  // Deleting "base12" frees suffix 12 of base "base" (and 2 of "base1"): where the hint of such
-  // a base has passed that suffix, it goes back to it. Every other hint stays true.
-  void lowerUniqueHints(std::string_view deleted) {
-    if (m_uniqueHint.empty()) return;
-    size_t digits = 0;
-    while (digits < deleted.size() && digits < 19 &&
-           std::isdigit(static_cast<unsigned char>(deleted[deleted.size() - 1 - digits])))
-      ++digits;
-    for (size_t n = 1; n <= digits; ++n) {
-      const std::string_view suffix = deleted.substr(deleted.size() - n);
-      if (suffix[0] == '0') continue;  // setWithUniqueName writes no leading zeros
-      uint64_t number = 0;
-      std::from_chars(suffix.data(), suffix.data() + suffix.size(), number);
-      const auto hint = m_uniqueHint.find(std::string(deleted.substr(0, deleted.size() - n)));
-      if (hint != m_uniqueHint.end() && number < hint->second) hint->second = number;
-    }
-  }
-
-  // Once most entries are deleted ones, drops them; compaction only saves memory, so a failed
-  // allocation leaves them for the next time.
-  void compactIfSparse() noexcept {
-    if (m_dead <= 16 || m_dead * 2 <= m_entries.size()) return;
-    try {
-      compact();
-    } catch (const std::bad_alloc&) {
-    }
-  }
-
-  // Drops deleted entries and the bytes of their names (all or nothing). No entry is pending.
-  void compact() {
-    if (m_dead == 0) return;
-    std::string names;
-    names.reserve(m_liveNameBytes);
-    const size_t capacity = indexCapacityFor(m_live);
-    m_slots.reserve(capacity);
-    for (Entry& entry : m_entries) {
-      if (!isLive(entry)) continue;
-      const std::string_view name = nameOf(entry);
-      entry.nameOffset = static_cast<uint32_t>(names.size());
-      names.append(name.data(), name.size());
-    }
-    m_names = std::move(names);
-    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
-                                   [](const Entry& e) { return !isLive(e); }),
-                    m_entries.end());
-    m_indexed = m_entries.size();
-    m_dead = 0;
-    rebuildIndex(capacity);
+  void erase(std::string_view name) {
+    if (m_children.erase(name)) m_uniqueHints.deleted(name);
   }
 
   void takeSubs(std::vector<std::unique_ptr<GroupBuilderImpl>>* pending) {
-    for (Entry& entry : m_entries)
-      if (entry.sub) pending->push_back(std::move(entry.sub));
+    for (Entry& entry : m_children)
+      if (entry.value.sub) pending->push_back(std::move(entry.value.sub));
   }
 
   // The nested builder of child `entry`: its open one, or one opened on its group (same
   // children, same inherit flag). A child that is not a group is replaced by a new, empty one
   // with `groupInherit` when `create`; otherwise there is none.
   GroupBuilderImpl* open(Entry& entry, bool groupInherit, bool create) {
-    if (entry.sub) return entry.sub.get();
-    GroupAttribute group(entry.attribute);
+    Child& child = entry.value;
+    if (child.sub) return child.sub.get();
+    GroupAttribute group(child.attribute);
     if (!group.isValid() && !create) return nullptr;
     auto sub = std::make_unique<GroupBuilderImpl>(m_strict);
     if (group.isValid()) {
@@ -470,13 +216,24 @@ class GroupBuilderImpl {
       int64_t n = group.getNumberOfChildren();
       sub->reserve(n);
       for (int64_t i = 0; i < n; ++i)
-        sub->setLocal(group.getChildNameView(i).view(), group.getChildByIndex(i));
+        sub->m_children.add(group.getChildNameView(i).view(),
+                            Child{group.getChildByIndex(i), nullptr});
     } else {
       sub->m_inherit = groupInherit;
     }
-    entry.attribute = Attribute();
-    entry.sub = std::move(sub);
-    return entry.sub.get();
+    child.attribute = Attribute();
+    child.sub = std::move(sub);
+    return child.sub.get();
+  }
+
+  // The builder in which set(name, attribute) sets the last step of `name`, with that step in
+  // `last`, making the groups of a path on the way; null for an invalid attribute or a name
+  // that sets nothing.
+  GroupBuilderImpl* parentFor(std::string_view name, const Attribute& attribute, bool groupInherit,
+                              std::string_view* last) {
+    size_t dot;
+    if (!attribute.isValid() || !validName(name, &dot)) return nullptr;
+    return walk(name, dot, true, groupInherit, last);
   }
 
   // The builder that holds the last step of `name`, with that step in `last`. In strict mode
@@ -491,14 +248,15 @@ class GroupBuilderImpl {
       for (; dot != std::string_view::npos; dot = firstDot(name)) {
         std::string_view head = name.substr(0, dot);
         name.remove_prefix(dot + 1);
-        Entry* entry = create ? &builder->findOrAppend(head) : builder->find(head);
+        Children& children = builder->m_children;
+        Entry* entry = create ? &children.findOrAppend(head) : children.find(head);
         if (!entry) return nullptr;
         GroupBuilderImpl* next;
         try {
           next = builder->open(*entry, groupInherit, create);
         } catch (...) {
           // A step just appended holds nothing yet: take it out again.
-          if (!entry->sub && !entry->attribute.isValid()) builder->delLocal(head);
+          if (!entry->value.sub && !entry->value.attribute.isValid()) builder->erase(head);
           throw;
         }
         builder = next;
@@ -511,14 +269,8 @@ class GroupBuilderImpl {
 
   bool m_strict;
   bool m_inherit = true;
-  std::vector<Entry> m_entries;  // [0, m_indexed) indexed, the rest pending
-  size_t m_indexed = 0;
-  std::string m_names;            // the bytes of every entry's name, deleted ones included
-  std::vector<uint64_t> m_slots;  // the index: a power of two in size, or empty
-  size_t m_live = 0;              // live entries in the index
-  size_t m_liveNameBytes = 0;     // the bytes of the names of live and pending entries
-  size_t m_dead = 0;              // deleted entries not yet compacted
-  std::unordered_map<std::string, uint64_t> m_uniqueHint;
+  Children m_children;
+  UniqueNameHints m_uniqueHints;
   Attribute m_built;  // scratch of build()
 };
 
@@ -530,61 +282,67 @@ GroupBuilder::GroupBuilder(GroupBuilder&&) noexcept = default;
 GroupBuilder& GroupBuilder::operator=(GroupBuilder&&) noexcept = default;
 GroupBuilder::~GroupBuilder() = default;
 
+namespace {
+
 // A moved-from builder starts over as an empty normal-mode builder rather than crash.
-#define OVATTR_BUILDER_IMPL() \
-  (m_impl ? *m_impl : *(m_impl = std::make_unique<detail::GroupBuilderImpl>(false)))
+inline detail::GroupBuilderImpl& implOf(std::unique_ptr<detail::GroupBuilderImpl>& impl) {
+  if (__builtin_expect(!impl, 0)) impl = std::make_unique<detail::GroupBuilderImpl>(false);
+  return *impl;
+}
+
+}  // namespace
 
 GroupBuilder& GroupBuilder::set(Platform::StringView name, const Attribute& attribute,
                                 bool groupInherit) {
-  OVATTR_BUILDER_IMPL().set(name.view(), attribute, groupInherit);
+  implOf(m_impl).set(name.view(), attribute, groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::set(Platform::StringView name, Attribute&& attribute,
                                 bool groupInherit) {
-  OVATTR_BUILDER_IMPL().set(name.view(), std::move(attribute), groupInherit);
+  implOf(m_impl).set(name.view(), std::move(attribute), groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, const Attribute& attribute,
                                               bool groupInherit) {
-  OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), attribute, groupInherit);
+  implOf(m_impl).setWithUniqueName(name.view(), attribute, groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::setWithUniqueName(Platform::StringView name, Attribute&& attribute,
                                               bool groupInherit) {
-  OVATTR_BUILDER_IMPL().setWithUniqueName(name.view(), std::move(attribute), groupInherit);
+  implOf(m_impl).setWithUniqueName(name.view(), std::move(attribute), groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::del(Platform::StringView name) {
-  OVATTR_BUILDER_IMPL().del(name.view());
+  implOf(m_impl).del(name.view());
   return *this;
 }
 
 GroupBuilder& GroupBuilder::update(const GroupAttribute& group) {
-  OVATTR_BUILDER_IMPL().update(group);
+  implOf(m_impl).update(group);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::deepUpdate(const GroupAttribute& group) {
-  if (group.isValid()) OVATTR_BUILDER_IMPL().deepUpdate(group);
+  if (group.isValid()) implOf(m_impl).deepUpdate(group);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::reserve(int64_t childCount) {
-  OVATTR_BUILDER_IMPL().reserve(childCount);
+  implOf(m_impl).reserve(childCount);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::setGroupInherit(bool groupInherit) {
-  OVATTR_BUILDER_IMPL().setGroupInherit(groupInherit);
+  implOf(m_impl).setGroupInherit(groupInherit);
   return *this;
 }
 
 GroupBuilder& GroupBuilder::sort() {
-  OVATTR_BUILDER_IMPL().sort();
+  implOf(m_impl).sort();
   return *this;
 }
 
@@ -601,9 +359,7 @@ GroupBuilder& GroupBuilder::reset(BuilderMode mode) {
 }
 
 GroupAttribute GroupBuilder::build(BuilderBuildMode mode) {
-  return GroupAttribute(OVATTR_BUILDER_IMPL().build(mode != BuildAndRetain));
+  return GroupAttribute(implOf(m_impl).build(mode != BuildAndRetain));
 }
-
-#undef OVATTR_BUILDER_IMPL
 
 }  // namespace Tessark::internal::OvAttribute

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "Tessark/OvAttribute/DataKinds.h"
 
@@ -18,32 +19,35 @@ constexpr bool kHostLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 // The unsigned integer that holds the bits of a numeric element type.
 template <typename T>
-struct BitsOf;
-template <>
-struct BitsOf<int32_t> {
-  using type = uint32_t;
-};
-template <>
-struct BitsOf<float> {
-  using type = uint32_t;
-};
-template <>
-struct BitsOf<double> {
-  using type = uint64_t;
-};
+using BitsOf = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
 
 template <typename T>
-typename BitsOf<T>::type toBits(T value) noexcept {
-  typename BitsOf<T>::type bits;
+BitsOf<T> toBits(T value) noexcept {
+  BitsOf<T> bits;
   std::memcpy(&bits, &value, sizeof bits);
   return bits;
 }
 
 template <typename T>
-T fromBits(typename BitsOf<T>::type bits) noexcept {
+T fromBits(BitsOf<T> bits) noexcept {
   T value;
   std::memcpy(&value, &bits, sizeof value);
   return value;
+}
+
+// The XML form's version, and its `type` names of the kinds, indexed by type tag.
+constexpr int kXmlFormatVersion = 1;
+constexpr const char* kXmlTypeNames[] = {"null", "int", "float", "double", "string", "group"};
+
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
+constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+inline int hexValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace Tessark::internal::OvAttribute::detail

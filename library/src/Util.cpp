@@ -10,90 +10,68 @@
 #include <vector>
 
 #include "AttributeData.h"
-#include "Tessark/OvAttribute/GroupAttribute.h"
 
 namespace Tessark::internal::OvAttribute {
 
 namespace {
 
 using detail::AttributeData;
+using detail::GroupChild;
+using detail::rowOf;
 using detail::Storage;
 
-// Applies `leaf` to every attribute of a tree that is not a group and rebuilds only the
-// groups under which something changed; unchanged subtrees are shared, not copied. Groups are
-// walked with an explicit stack, so depth costs heap, not stack.
-template <typename LeafFn>
-Attribute transformTree(const Attribute& root, LeafFn leaf) {
-  if (root.getType() != kAttrTypeGroup) return leaf(root);
-  struct Frame {
-    GroupAttribute group;
-    int64_t next;
-    std::vector<Attribute> children;
-    bool changed;
+// Calls change(KindTag<T>{}, data) for every data block of a tree, T being the block's element
+// type, and rebuilds only the groups under which something changed; unchanged subtrees are
+// shared, not copied. `change` returns the new value, or an invalid handle to keep the block.
+template <typename Change>
+Attribute transformTree(const Attribute& root, Change change) {
+  auto leaf = [&change](AttributeData* data) {
+    return detail::visitDataKind(static_cast<int>(data->storage), Attribute(),
+                                 [&](auto tag) { return change(tag, data); });
   };
-  std::vector<Frame> stack;
-  stack.push_back({GroupAttribute(root), 0, {}, false});
-  for (;;) {
-    Frame& frame = stack.back();
-    if (frame.next < frame.group.getNumberOfChildren()) {
-      Attribute child = frame.group.getChildByIndex(frame.next++);
-      if (child.getType() == kAttrTypeGroup) {
-        stack.push_back({GroupAttribute(std::move(child)), 0, {}, false});  // `frame` dies
-        continue;
-      }
-      Attribute out = leaf(child);
-      frame.changed |= out._data() != child._data();
-      frame.children.push_back(std::move(out));
-      continue;
-    }
-    Attribute result;
-    if (!frame.changed) {
-      result = frame.group;
-    } else {
-      std::vector<detail::GroupChildInput> inputs;
-      inputs.reserve(frame.children.size());
-      for (size_t i = 0; i < frame.children.size(); ++i)
-        inputs.push_back({frame.group.getChildNameView(static_cast<int64_t>(i)).view(),
-                          frame.children[i]._data()});
-      result = Attribute(
-          detail::newGroupData(inputs.data(), inputs.size(), frame.group.getGroupInherit()));
-    }
-    AttributeData* original = frame.group._data();
-    stack.pop_back();
-    if (stack.empty()) return result;
-    Frame& parent = stack.back();
-    parent.changed |= result._data() != original;
-    parent.children.push_back(std::move(result));
+  if (!root.isValid()) return root;
+  if (root._data()->storage != Storage::kGroup) {
+    Attribute changed = leaf(root._data());
+    return changed.isValid() ? changed : root;
   }
-}
-
-// Calls fn(T-tag) with a value of the element type of a data block, or returns `other`.
-template <typename Fn>
-Attribute dispatchData(const Attribute& attribute, Fn fn) {
-  AttributeData* data = attribute._data();
-  if (!data) return attribute;
-  switch (data->storage) {
-    case Storage::kInt:
-      return fn(int32_t{});
-    case Storage::kFloat:
-      return fn(float{});
-    case Storage::kDouble:
-      return fn(double{});
-    case Storage::kString:
-      return fn(static_cast<const char*>(nullptr));
-    default:
-      return attribute;
-  }
-}
-
-template <typename T>
-const T* rowOf(const AttributeData* data, int64_t sample) {
-  return static_cast<const T*>(data->values) + sample * data->valueCount;
+  // Per group walked into: the new values of its children so far (invalid: unchanged).
+  std::vector<std::vector<Attribute>> frames(1);
+  Attribute result = root;
+  detail::walkGroups(
+      root._data(),
+      [&](const GroupChild& child, size_t) {
+        if (child.attribute->storage == Storage::kGroup) {
+          frames.emplace_back();
+          return true;
+        }
+        frames.back().push_back(leaf(child.attribute));
+        return false;
+      },
+      [&](AttributeData* group, size_t) {
+        const std::vector<Attribute>& changed = frames.back();
+        Attribute rebuilt;
+        if (std::any_of(changed.begin(), changed.end(), [](auto& a) { return a.isValid(); })) {
+          const GroupChild* children = detail::groupChildren(group);
+          detail::GroupBlockWriter writer(changed.size(), group->stringBytes, group->groupInherit);
+          for (size_t i = 0; i < changed.size(); ++i) {
+            const std::string_view name = detail::childName(children[i]);
+            writer.add(name, detail::nameIndexHash(name),
+                       changed[i].isValid() ? changed[i]._data() : children[i].attribute);
+          }
+          rebuilt = Attribute(writer.finish());
+        }
+        frames.pop_back();
+        if (frames.empty())
+          result = rebuilt.isValid() ? std::move(rebuilt) : root;
+        else
+          frames.back().push_back(std::move(rebuilt));
+      });
+  return result;
 }
 
 template <typename T>
 bool sameRow(const T* a, const T* b, int64_t count) {
-  if constexpr (std::is_same_v<T, const char*>) {
+  if constexpr (detail::kIsString<T>) {
     for (int64_t i = 0; i < count; ++i)
       if (std::strcmp(a[i], b[i]) != 0) return false;
     return true;
@@ -114,18 +92,14 @@ Attribute keepSamples(const AttributeData* data, int64_t begin, int64_t end) {
 }  // namespace
 
 Attribute RemoveTimeSamplesIfAllSame(const Attribute& attribute) {
-  return transformTree(attribute, [](const Attribute& leaf) {
-    return dispatchData(leaf, [&leaf](auto tag) -> Attribute {
-      using T = decltype(tag);
-      const AttributeData* data = leaf._data();
-      if (data->sampleCount < 2) return leaf;
-      const T* first = rowOf<T>(data, 0);
-      for (int64_t i = 1; i < data->sampleCount; ++i)
-        if (!sameRow(first, rowOf<T>(data, i), data->valueCount)) return leaf;
-      const float time = 0.0f;
-      return Attribute(
-          detail::newTypedData<T>(&time, 1, &first, data->valueCount, data->tupleSize));
-    });
+  return transformTree(attribute, [](auto tag, const AttributeData* data) -> Attribute {
+    using T = typename decltype(tag)::type;
+    if (data->sampleCount < 2) return {};
+    const T* first = rowOf<T>(data, 0);
+    for (int64_t i = 1; i < data->sampleCount; ++i)
+      if (!sameRow(first, rowOf<T>(data, i), data->valueCount)) return {};
+    const float time = 0.0f;
+    return Attribute(detail::newTypedData<T>(&time, 1, &first, data->valueCount, data->tupleSize));
   });
 }
 
@@ -134,92 +108,97 @@ Attribute RemoveTimeSamplesUnneededForShutter(const Attribute& attribute, float 
   if (std::isnan(shutterOpen) || std::isnan(shutterClose)) return attribute;
   const float lo = std::min(shutterOpen, shutterClose);
   const float hi = std::max(shutterOpen, shutterClose);
-  return transformTree(attribute, [lo, hi](const Attribute& leaf) {
-    return dispatchData(leaf, [&](auto tag) -> Attribute {
-      using T = decltype(tag);
-      const AttributeData* data = leaf._data();
-      const int64_t count = data->sampleCount;
-      if (count == 0) return leaf;
-      const float* times = data->times;
-      // The first sample at or after `lo`, less one for the nearest before it; the first after
-      // `hi` is the nearest beyond the end and the last kept.
-      int64_t begin = std::lower_bound(times, times + count, lo) - times;
-      if (begin > 0) --begin;
-      int64_t end = std::upper_bound(times, times + count, hi) - times;
-      if (end < count) ++end;
-      if (begin == 0 && end == data->sampleCount) return leaf;
-      return keepSamples<T>(data, begin, end);
-    });
+  return transformTree(attribute, [lo, hi](auto tag, const AttributeData* data) -> Attribute {
+    using T = typename decltype(tag)::type;
+    const int64_t count = data->sampleCount;
+    if (count == 0) return {};
+    const float* times = data->times;
+    // The first sample at or after `lo`, less one for the nearest before it; the first after
+    // `hi` is the nearest beyond the end and the last kept.
+    int64_t begin = std::lower_bound(times, times + count, lo) - times;
+    if (begin > 0) --begin;
+    int64_t end = std::upper_bound(times, times + count, hi) - times;
+    if (end < count) ++end;
+    if (begin == 0 && end == count) return {};
+    return keepSamples<T>(data, begin, end);
   });
 }
 
 Attribute ResampleAttrWithInterp(const Attribute& attribute, const DataAttribute& times) {
   const int64_t targetCount = times.getNumberOfTimeSamples();
   if (targetCount <= 0) return attribute;
-  std::vector<float> targets(static_cast<size_t>(targetCount));
-  for (int64_t i = 0; i < targetCount; ++i) targets[i] = times.getSampleTime(i);
+  const float* targets = times._data()->times;  // `times` keeps them alive
 
-  return transformTree(attribute, [&targets](const Attribute& leaf) {
-    return dispatchData(leaf, [&](auto tag) -> Attribute {
-      using T = decltype(tag);
-      const AttributeData* data = leaf._data();
-      if (data->sampleCount <= 0) return leaf;
-      const DataAttribute view(leaf);
-      const int64_t valueCount = data->valueCount;
-      std::vector<const T*> rows(targets.size());
-      std::vector<T> blended;  // interpolated rows of floats and doubles
-      if constexpr (std::is_floating_point_v<T>) {
-        const float* sampleTimes = data->times;
-        const int64_t count = data->sampleCount;
-        for (size_t k = 0; k < targets.size(); ++k) {
-          const float t = targets[k];
-          const int64_t at = std::lower_bound(sampleTimes, sampleTimes + count, t) - sampleTimes;
-          if (at == 0 || at == count || sampleTimes[at] == t) {
-            rows[k] = rowOf<T>(data, view.getNearestSampleIndex(t));
-            continue;
-          }
-          rows[k] = nullptr;  // filled below, once `blended` has stopped growing
-          const double t0 = sampleTimes[at - 1];
-          const double alpha = (static_cast<double>(t) - t0) / (sampleTimes[at] - t0);
-          const T* a = rowOf<T>(data, at - 1);
-          const T* b = rowOf<T>(data, at);
-          for (int64_t j = 0; j < valueCount; ++j) {
-            // Equal ends give that value exactly (infinities included).
-            blended.push_back(a[j] == b[j] ? a[j] : static_cast<T>(a[j] + (b[j] - a[j]) * alpha));
-          }
+  return transformTree(attribute, [&](auto tag, const AttributeData* data) -> Attribute {
+    using T = typename decltype(tag)::type;
+    if (data->sampleCount <= 0) return {};
+    const int64_t valueCount = data->valueCount;
+    std::vector<const T*> rows(static_cast<size_t>(targetCount));
+    std::vector<T> blended;  // interpolated rows of floats and doubles
+    if constexpr (std::is_floating_point_v<T>) {
+      const float* sampleTimes = data->times;
+      const int64_t count = data->sampleCount;
+      for (int64_t k = 0; k < targetCount; ++k) {
+        const float t = targets[k];
+        const int64_t at = std::lower_bound(sampleTimes, sampleTimes + count, t) - sampleTimes;
+        if (at == 0 || at == count || sampleTimes[at] == t) {
+          rows[k] = rowOf<T>(data, detail::nearestSampleIndex(data, t));
+          continue;
         }
-        const T* cursor = blended.data();
-        for (size_t k = 0; k < targets.size(); ++k) {
-          if (rows[k]) continue;
-          rows[k] = cursor;
-          cursor += valueCount;
+        rows[k] = nullptr;  // filled below, once `blended` has stopped growing
+        const double t0 = sampleTimes[at - 1];
+        const double alpha = (static_cast<double>(t) - t0) / (sampleTimes[at] - t0);
+        const T* a = rowOf<T>(data, at - 1);
+        const T* b = rowOf<T>(data, at);
+        for (int64_t j = 0; j < valueCount; ++j) {
+          // Equal ends give that value exactly (infinities included).
+          blended.push_back(a[j] == b[j] ? a[j] : static_cast<T>(a[j] + (b[j] - a[j]) * alpha));
         }
-      } else {
-        for (size_t k = 0; k < targets.size(); ++k)
-          rows[k] = rowOf<T>(data, view.getNearestSampleIndex(targets[k]));
       }
-      return Attribute(detail::newTypedData<T>(targets.data(), static_cast<int64_t>(targets.size()),
-                                               rows.data(), valueCount, data->tupleSize));
-    });
+      const T* cursor = blended.data();
+      for (const T*& row : rows) {
+        if (row) continue;
+        row = cursor;
+        cursor += valueCount;
+      }
+    } else {
+      for (int64_t k = 0; k < targetCount; ++k)
+        rows[k] = rowOf<T>(data, detail::nearestSampleIndex(data, targets[k]));
+    }
+    return Attribute(
+        detail::newTypedData<T>(targets, targetCount, rows.data(), valueCount, data->tupleSize));
   });
 }
+
+namespace {
+
+// The bytes that the delimiter codec escapes: each is written as '%', '2' and the upper-case
+// digit, and read back from either case of it.
+struct DelimiterEscape {
+  char byte;
+  char upper;
+  char lower;
+};
+constexpr DelimiterEscape kDelimiterEscapes[] = {{'%', '5', '5'}, {'.', 'E', 'e'}, {'/', 'F', 'f'}};
+
+template <typename Match>
+const DelimiterEscape* findEscape(Match match) {
+  for (const DelimiterEscape& escape : kDelimiterEscapes)
+    if (match(escape)) return &escape;
+  return nullptr;
+}
+
+}  // namespace
 
 std::string DelimiterEncode(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-      case '%':
-        out += "%25";
-        break;
-      case '.':
-        out += "%2E";
-        break;
-      case '/':
-        out += "%2F";
-        break;
-      default:
-        out += c;
+    if (const DelimiterEscape* escape = findEscape([c](const auto& e) { return e.byte == c; })) {
+      out += "%2";
+      out += escape->upper;
+    } else {
+      out += c;
     }
   }
   return out;
@@ -228,30 +207,16 @@ std::string DelimiterEncode(const std::string& text) {
 std::string DelimiterDecode(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (text[i] == '%' && i + 2 < n && text[i + 1] == '2') {
-      char decoded = 0;
-      switch (text[i + 2]) {
-        case '5':
-          decoded = '%';
-          break;
-        case 'e':
-        case 'E':
-          decoded = '.';
-          break;
-        case 'f':
-        case 'F':
-          decoded = '/';
-          break;
-      }
-      if (decoded) {
-        out += decoded;
-        i += 2;
-        continue;
-      }
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool percent2 = text[i] == '%' && i + 2 < text.size() && text[i + 1] == '2';
+    const char digit = percent2 ? text[i + 2] : '\0';  // no escape's digit
+    if (const DelimiterEscape* escape =
+            findEscape([digit](const auto& e) { return digit == e.upper || digit == e.lower; })) {
+      out += escape->byte;
+      i += 2;
+    } else {
+      out += text[i];
     }
-    out += text[i];
   }
   return out;
 }

@@ -174,6 +174,9 @@ class Leaks(unittest.TestCase):
             ("re-entered initialiser", lambda: target.__init__([("b", P.IntAttribute(ints))],
                                                                reinit)),
             ("python text", lambda: group.writePython(stringio.StringIO())),
+            # Objects made and dropped in numbers that a lost deallocation would show.
+            ("objects", lambda: [(sampled.getData()[1:], P.GroupBuilder(), P.NullAttribute(),
+                                  P.IntAttribute.__new__(P.IntAttribute)) for _ in range(100)]),
         ]
         calls = S.Calls()
         for label, operation in operations:

@@ -217,11 +217,12 @@ class Copies(unittest.TestCase):
                                                                             ["b", "c"]))
 
     def test_refusals_and_damage(self):
+        # Subclass instances, and every object made by __new__ alone, whatever its type.
         for obj, message in [(S.subclass(P.IntAttribute)(1), "Python subclasses"),
                              (S.subclass(P.GroupBuilder)(), "Python subclasses"),
                              (S.subclass(P.GroupAttribute, __getattr__=S.missing)(), "subclasses"),
-                             (P.IntAttribute.__new__(P.IntAttribute), "holds no value"),
-                             (P.GroupBuilder.__new__(P.GroupBuilder), "not initialised")]:
+                             (P.GroupBuilder.__new__(P.GroupBuilder), "not initialised")] + \
+                [(empty, "") for empty in S.empty_objects()]:
             for name, copier in COPIERS:
                 with self.assertRaises(TypeError) as raised:
                     copier(obj)

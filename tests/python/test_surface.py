@@ -151,6 +151,20 @@ def exported_symbols(path):
                                         "__lsan", "__tsan")))
 
 
+class Documentation(unittest.TestCase):
+    @unittest.skipIf(S.PY3, "the reference's sessions are Python 2.7 sessions")
+    def test_api_reference_examples_print_what_they_show(self):
+        import doctest
+        import re
+        path = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "api.md")
+        blocks = re.findall(r"```pycon\n(.*?)```", open(path).read(), re.S)
+        runner = doctest.DocTestRunner()
+        for i, block in enumerate(blocks):
+            runner.run(doctest.DocTestParser().get_doctest(block, {"ov": P}, "api.md block %d" % i,
+                                                           path, 0))
+        self.assertEqual((runner.failures, len(blocks) > 30), (0, True))
+
+
 class CInterface(unittest.TestCase):
     """What another compiled module sees: the exports, driven from the test-only module."""
 

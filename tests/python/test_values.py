@@ -4,6 +4,8 @@ queries, and ConstVector checked against a plain list as its model."""
 import array
 import gc
 import struct
+import subprocess
+import sys
 import unittest
 
 import PyOvAttribute as P
@@ -149,6 +151,30 @@ class Construction(unittest.TestCase):
         self.assertEqual(P.NullAttribute(5, a=1), P.NullAttribute())
 
 
+@unittest.skipIf(S.UNDER_A_TOOL, "an address-space limit means nothing under a sanitizer")
+class OutOfMemory(unittest.TestCase):
+    def test_library_allocations_that_fail(self):
+        # In a child whose address space leaves 8 MiB: vector elements that cannot be made are
+        # skipped by count and index; a construction is a MemoryError, a Util call the library's
+        # RuntimeError, and parseBinary (whose library call answers "no attribute") a TypeError.
+        script = "\n".join([
+            "import resource, PyOvAttribute as P",
+            "v = P.StringAttribute(['x' * (64 << 20), 'a']).getData()",
+            "floats = [0.5] * (4 << 20)",
+            "twice, blob = P.FloatAttribute({0: floats, 1: floats}), P.FloatAttribute(floats).getBinary()",
+            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "resource.setrlimit(resource.RLIMIT_AS, (size + (8 << 20), -1))",
+            "out = [v.count('a'), v.index('a')]",
+            "for make in (lambda: P.FloatAttribute(floats), lambda: P.Attribute.parseBinary(blob),",
+            "             lambda: P.Util.RemoveTimeSamplesIfAllSame(twice)):",
+            "    try: out.append(make() and 'made')",
+            "    except Exception as e: out.append(type(e).__name__)",
+            "print(out)"])
+        child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE)
+        self.assertEqual(child.communicate()[0].decode().strip(),
+                         "[1, 1, 'MemoryError', 'TypeError', 'RuntimeError']")
+
+
 class Reads(unittest.TestCase):
     def test_samples_and_values(self):
         value = DOUBLE({-1.0: [1.0, 2.0], 0.5: [3.0, 4.0], 2.0: [5.0, 6.0]}, 2)
@@ -259,12 +285,17 @@ class Vectors(unittest.TestCase):
                     with self.assertRaises(ValueError) as raised:
                         vector.index(x)
                     self.assertEqual(str(raised.exception), "%r is not in list" % (x,))
-            for other in (model, tuple(model), model[:-1], model + [0], [9] + model[1:], []):
-                for op in ("==", "!=", "<", "<=", ">", ">="):
-                    expected = S.attempt(eval, "a %s b" % op, {"a": model, "b": list(other)})
-                    if not isinstance(expected, TypeError):  # 3 orders no str with an int
-                        self.assertEqual(eval("a %s b" % op, {"a": vector, "b": other}),
-                                         expected, (model, op, other))
+            kind = type(vector.toOvAttr())
+            for other in (model, tuple(model), model[:-1], model + [0], [9] + model[1:], [],
+                          model[::-1]):
+                # Against the sequence, and against a vector of the same kind holding it.
+                peer = S.attempt(lambda: kind(list(other)).getData())
+                for against in [other] + ([peer] if isinstance(peer, P.ConstVector) else []):
+                    for op in ("==", "!=", "<", "<=", ">", ">="):
+                        expected = S.attempt(eval, "a %s b" % op, {"a": model, "b": list(other)})
+                        if not isinstance(expected, TypeError):  # 3 orders no str with an int
+                            self.assertEqual(eval("a %s b" % op, {"a": vector, "b": against}),
+                                             expected, (model, op, other))
             self.assertRaises(TypeError, hash, vector)
         self.assertEqual(INT([1, 2]).getData(), FLOAT([1, 2]).getData())
         self.assertTrue(INT([1, 2]).getData() < INT([1, 3]).getData())

@@ -1,355 +1,29 @@
-// The XML form of attributes; docs/formats.md has the schema and the escaping rules.
-//
-// Writing appends to one std::string by hand (numbers through std::to_chars, the shortest text
-// that reads back to the same bits); reading lets pugixml build a DOM and then walks it with an
-// explicit stack. Neither direction recurses, so nesting depth costs heap, not thread stack.
+// The XML reader: pugixml builds a DOM, which is then walked with an explicit stack, so that
+// nesting depth costs heap, not thread stack. Every count is checked against the text before
+// anything is allocated for it.
 
-#include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <cstring>
-#include <limits>
 #include <pugixml.hpp>
 #include <string>
-#include <type_traits>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "AttributeData.h"
 #include "SerialCommon.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
-#include "Tessark/OvAttribute/GroupAttribute.h"
+#include "XmlEscaping.h"
+#include "XmlNumbers.h"
 
 namespace Tessark::internal::OvAttribute {
 
 namespace {
 
-using detail::BitsOf;
-using detail::fromBits;
 using detail::kIsString;
-using detail::toBits;
-
-constexpr int kFormatVersion = 1;
-// Deeper levels are written at this indentation, so that deep nesting keeps the text linear in
-// the number of attributes.
-constexpr size_t kMaxIndentLevel = 20;
-// Room for the longest number text: "nan:0x" and 16 hex digits, or a shortest double such as
-// "-2.2250738585072014e-308".
-constexpr size_t kMaxNumberChars = 32;
-// Numbers are formatted in batches of this many values before they join the output.
-constexpr size_t kFormatBatch = 64;
-
-const char* const kTypeNames[] = {"null", "int", "float", "double", "string", "group"};
-
-// The NaN that std::numeric_limits gives on the machines we build for; written as plain
-// "nan" (or "-nan" with the sign bit). Every other NaN is written with its bits.
-template <typename F>
-struct FloatBits;
-template <>
-struct FloatBits<float> {
-  static constexpr uint32_t kSign = 0x80000000u;
-  static constexpr uint32_t kInf = 0x7f800000u;
-  static constexpr uint32_t kQuietNan = 0x7fc00000u;
-};
-template <>
-struct FloatBits<double> {
-  static constexpr uint64_t kSign = 0x8000000000000000u;
-  static constexpr uint64_t kInf = 0x7ff0000000000000u;
-  static constexpr uint64_t kQuietNan = 0x7ff8000000000000u;
-};
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-constexpr char kUpperHexDigits[] = "0123456789ABCDEF";
-
-int hexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Number text
-
-template <typename T>
-char* formatNumber(char* p, T value) {
-  if constexpr (std::is_integral_v<T>) {
-    return std::to_chars(p, p + kMaxNumberChars, value).ptr;
-  } else {
-    using Bits = typename BitsOf<T>::type;
-    const Bits bits = toBits(value);
-    const Bits magnitude = bits & ~FloatBits<T>::kSign;
-    if (magnitude > FloatBits<T>::kInf) {
-      if (magnitude == FloatBits<T>::kQuietNan) {
-        if (bits != magnitude) *p++ = '-';
-        std::memcpy(p, "nan", 3);
-        return p + 3;
-      }
-      std::memcpy(p, "nan:0x", 6);
-      p += 6;
-      for (int shift = static_cast<int>(sizeof(Bits) * 8) - 4; shift >= 0; shift -= 4)
-        *p++ = kHexDigits[(bits >> shift) & 0xf];
-      return p;
-    }
-    if (magnitude == FloatBits<T>::kInf) {
-      if (bits != magnitude) *p++ = '-';
-      std::memcpy(p, "inf", 3);
-      return p + 3;
-    }
-    return std::to_chars(p, p + kMaxNumberChars, value).ptr;
-  }
-}
-
-// Parses exactly [begin, end) as a number of type T; false for anything else, including a value
-// out of T's range.
-template <typename T>
-bool parseNumber(const char* begin, const char* end, T& out) {
-  if constexpr (std::is_integral_v<T>) {
-    auto r = std::from_chars(begin, end, out);
-    return r.ec == std::errc() && r.ptr == end && begin != end;
-  } else {
-    using Bits = typename BitsOf<T>::type;
-    const char* q = begin;
-    const bool negative = q != end && *q == '-';
-    if (negative) ++q;
-    if (q == end) return false;
-    if ((*q >= '0' && *q <= '9') || *q == '.') {
-      auto r = std::from_chars(begin, end, out, std::chars_format::general);
-      return r.ec == std::errc() && r.ptr == end;
-    }
-    // from_chars would also take "infinity", "NaN" and "nan(...)": only our own words pass.
-    const auto n = static_cast<size_t>(end - q);
-    const Bits sign = negative ? FloatBits<T>::kSign : 0;
-    if (n == 3 && std::memcmp(q, "inf", 3) == 0) {
-      out = fromBits<T>(FloatBits<T>::kInf | sign);
-      return true;
-    }
-    if (n == 3 && std::memcmp(q, "nan", 3) == 0) {
-      out = fromBits<T>(FloatBits<T>::kQuietNan | sign);
-      return true;
-    }
-    if (!negative && n == 6 + 2 * sizeof(Bits) && std::memcmp(q, "nan:0x", 6) == 0) {
-      Bits bits = 0;
-      for (const char* h = q + 6; h != end; ++h) {
-        int v = hexValue(*h);
-        if (v < 0) return false;
-        bits = static_cast<Bits>((bits << 4) | static_cast<Bits>(v));
-      }
-      if ((bits & ~FloatBits<T>::kSign) <= FloatBits<T>::kInf) return false;  // not a NaN
-      out = fromBits<T>(bits);
-      return true;
-    }
-    return false;
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Byte escaping
-
-// Printable ASCII that may stand for itself in text and in a double-quoted attribute value.
-struct AsciiEscapeTable {
-  bool escape[128];
-  constexpr AsciiEscapeTable() : escape{} {
-    for (int c = 0; c < 0x20; ++c) escape[c] = true;
-    escape[0x7f] = true;
-    escape[static_cast<int>('%')] = true;
-    escape[static_cast<int>('<')] = true;
-    escape[static_cast<int>('>')] = true;
-    escape[static_cast<int>('&')] = true;
-    escape[static_cast<int>('"')] = true;
-  }
-};
-constexpr AsciiEscapeTable kAsciiEscape;
-
-bool isContinuation(unsigned char c) noexcept { return (c & 0xc0) == 0x80; }
-
-// Length of the UTF-8 sequence at s when it is well-formed and encodes a character that XML 1.0
-// allows; 0 otherwise (the lead byte is then escaped, and so is each stray byte after it).
-size_t xmlUtf8Length(const unsigned char* s, size_t n) noexcept {
-  const unsigned char c = s[0];
-  if (c >= 0xc2 && c <= 0xdf) return n >= 2 && isContinuation(s[1]) ? 2 : 0;
-  if (c >= 0xe0 && c <= 0xef) {
-    if (n < 3 || !isContinuation(s[1]) || !isContinuation(s[2])) return 0;
-    if (c == 0xe0 && s[1] < 0xa0) return 0;                   // overlong
-    if (c == 0xed && s[1] > 0x9f) return 0;                   // surrogates
-    if (c == 0xef && s[1] == 0xbf && s[2] >= 0xbe) return 0;  // U+FFFE, U+FFFF
-    return 3;
-  }
-  if (c >= 0xf0 && c <= 0xf4) {
-    if (n < 4 || !isContinuation(s[1]) || !isContinuation(s[2]) || !isContinuation(s[3])) return 0;
-    if (c == 0xf0 && s[1] < 0x90) return 0;  // overlong
-    if (c == 0xf4 && s[1] > 0x8f) return 0;  // past U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-void appendEscaped(std::string& out, const char* data, size_t size) {
-  const auto* s = reinterpret_cast<const unsigned char*>(data);
-  size_t run = 0;  // start of the bytes not yet copied
-  size_t i = 0;
-  while (i < size) {
-    const unsigned char c = s[i];
-    size_t keep = 0;
-    if (c < 0x80) {
-      keep = kAsciiEscape.escape[c] ? 0 : 1;
-    } else {
-      keep = xmlUtf8Length(s + i, size - i);
-    }
-    if (keep != 0) {
-      i += keep;
-      continue;
-    }
-    out.append(data + run, i - run);
-    const char escaped[3] = {'%', kUpperHexDigits[c >> 4], kUpperHexDigits[c & 0xf]};
-    out.append(escaped, 3);
-    run = ++i;
-  }
-  out.append(data + run, size - run);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing
-
-class XmlWriter {
- public:
-  explicit XmlWriter(std::string& out) : m_out(out) {}
-
-  void write(const Attribute& root) {
-    struct Frame {
-      GroupAttribute group;
-      int64_t next;
-      int64_t count;
-    };
-    std::vector<Frame> stack;
-
-    // Writes one element; a group with children stays open and its children follow.
-    auto writeNode = [&](const Attribute& a, const Platform::StringView* name) {
-      const size_t depth = stack.size();
-      indent(depth);
-      m_out += "<attr";
-      if (name != nullptr) {
-        m_out += " name=\"";
-        appendEscaped(m_out, name->data(), name->size());
-        m_out += '"';
-      } else {
-        m_out += " version=\"";
-        appendInt(kFormatVersion);
-        m_out += '"';
-      }
-      const int type = a.getType();
-      if (type == kAttrTypeGroup) {
-        GroupAttribute g(a);
-        const int64_t count = g.getNumberOfChildren();
-        m_out += " type=\"group\" inherit=\"";
-        m_out += g.getGroupInherit() ? "true" : "false";
-        m_out += "\" children=\"";
-        appendInt(count);
-        if (count == 0) {
-          m_out += "\"/>\n";
-        } else {
-          m_out += "\">\n";
-          stack.push_back(Frame{std::move(g), 0, count});
-        }
-        return;
-      }
-      if (!detail::visitDataKind(
-              type, [&](auto tag) { writeData<typename decltype(tag)::type>(a, depth); })) {
-        m_out += " type=\"null\"/>\n";  // also any tag this library does not know
-      }
-    };
-
-    writeNode(root, nullptr);
-    while (!stack.empty()) {
-      Frame& f = stack.back();
-      if (f.next == f.count) {
-        stack.pop_back();
-        indent(stack.size());
-        m_out += "</attr>\n";
-        continue;
-      }
-      const int64_t i = f.next++;
-      Platform::StringView name = f.group.getChildNameView(i);
-      Attribute child = f.group.getChildByIndex(i);
-      writeNode(child, &name);  // may grow the stack: f is not used after this
-    }
-  }
-
- private:
-  void indent(size_t depth) { m_out.append(2 * std::min(depth, kMaxIndentLevel), ' '); }
-
-  template <typename I>
-  void appendInt(I value) {
-    char buf[kMaxNumberChars];
-    m_out.append(buf, formatNumber(buf, value));
-  }
-
-  template <typename T>
-  void appendNumbers(const T* values, size_t count) {
-    // Room for the longest text up front: address space only until it is written, and the
-    // text then grows without a copy. Numbers are formatted in batches on the stack, so that
-    // no room is zeroed before it is written.
-    m_out.reserve(m_out.size() + count * (kMaxNumberChars + 1));
-    char batch[kFormatBatch * (kMaxNumberChars + 1)];
-    for (size_t start = 0; start < count; start += kFormatBatch) {
-      const size_t n = std::min(kFormatBatch, count - start);
-      char* p = batch;
-      for (size_t k = 0; k < n; ++k) {
-        if (start + k != 0) *p++ = ' ';
-        p = formatNumber(p, values[start + k]);
-      }
-      m_out.append(batch, static_cast<size_t>(p - batch));
-    }
-  }
-
-  template <typename T>
-  void writeData(const Attribute& attribute, size_t depth) {
-    TypedDataAttribute<T> a(attribute);
-    const int64_t samples = a.getNumberOfTimeSamples();
-    m_out += " type=\"";
-    m_out += kTypeNames[TypedDataAttribute<T>::kType];
-    m_out += "\" tupleSize=\"";
-    appendInt(a.getTupleSize());
-    m_out += "\" values=\"";
-    appendInt(a.getNumberOfValues());
-    m_out += "\" samples=\"";
-    appendInt(samples);
-    if (samples <= 0) {
-      m_out += "\"/>\n";
-      return;
-    }
-    m_out += "\">\n";
-    for (int64_t i = 0; i < samples; ++i) {
-      indent(depth + 1);
-      m_out += "<sample time=\"";
-      char buf[kMaxNumberChars];
-      m_out.append(buf, formatNumber(buf, a.getSampleTime(i)));
-      ConstVector<T> values = a.getSample(i);
-      if (values.empty()) {
-        m_out += "\"/>\n";
-        continue;
-      }
-      m_out += "\">";
-      if constexpr (kIsString<T>) {
-        for (const char* s : values) {
-          m_out += "<v>";
-          appendEscaped(m_out, s, std::strlen(s));
-          m_out += "</v>";
-        }
-      } else {
-        appendNumbers(values.data(), values.size());
-      }
-      m_out += "</sample>\n";
-    }
-    indent(depth);
-    m_out += "</attr>\n";
-  }
-
-  std::string& m_out;
-};
-
-// ---------------------------------------------------------------------------------------------
-// Reading
+using detail::kXmlFormatVersion;
+using detail::kXmlTypeNames;
+using detail::parseNumber;
 
 bool isText(const pugi::xml_node& n) noexcept;
 
@@ -375,12 +49,6 @@ bool isBlank(const char* s) noexcept {
 
 bool isText(const pugi::xml_node& n) noexcept {
   return n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata;
-}
-
-// Whether XML 1.0 has a character of this code point.
-bool isXmlChar(uint32_t c) noexcept {
-  return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) ||
-         (c >= 0xe000 && c <= 0xfffd) || (c >= 0x10000 && c <= 0x10ffff);
 }
 
 void appendUtf8(std::string& out, uint32_t c) {
@@ -437,7 +105,7 @@ std::string_view resolveReferences(const char* raw, std::string& scratch,
       const auto r =
           std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
       if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size() ||
-          !isXmlChar(code)) {
+          !detail::isXmlChar(code)) {
         fail(where, "&" + std::string(name) + "; is not a reference to an XML character");
       }
       appendUtf8(scratch, code);
@@ -479,16 +147,8 @@ pugi::xml_node nextElement(const pugi::xml_node& parent, pugi::xml_node& cursor)
 
 // Percent-decodes `text` onto `out`.
 void appendUnescaped(std::string& out, std::string_view text, const pugi::xml_node& where) {
-  for (;;) {
-    const size_t percent = text.find('%');
-    out.append(text.substr(0, percent));
-    if (percent == std::string_view::npos) return;
-    const int hi = percent + 1 < text.size() ? hexValue(text[percent + 1]) : -1;
-    const int lo = hi < 0 || percent + 2 >= text.size() ? -1 : hexValue(text[percent + 2]);
-    if (lo < 0) fail(where, "bad escape: '%' must be followed by two hexadecimal digits");
-    out += static_cast<char>(hi * 16 + lo);
-    text.remove_prefix(percent + 3);
-  }
+  if (!detail::appendUnescaped(out, text))
+    fail(where, "bad escape: '%' must be followed by two hexadecimal digits");
 }
 
 int64_t parseCount(const pugi::xml_node& element, const pugi::xml_attribute& a,
@@ -542,9 +202,9 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
     if (!fields[kVersion]) fail(e, "the root <attr> needs a version");
     if (fields[kName]) fail(e, "the root <attr> has no name");
     const int64_t version = parseCount(e, fields[kVersion], false);
-    if (version < 1 || version > kFormatVersion)
+    if (version < 1 || version > kXmlFormatVersion)
       fail(e, "unsupported version " + std::to_string(version) + " (this reader knows 1 to " +
-                  std::to_string(kFormatVersion) + ")");
+                  std::to_string(kXmlFormatVersion) + ")");
   } else {
     if (fields[kVersion]) fail(e, "only the root <attr> has a version");
     if (!fields[kName]) fail(e, "a child <attr> needs a name");
@@ -556,20 +216,16 @@ Header readHeader(const pugi::xml_node& e, bool isRoot) {
   if (!fields[kType]) fail(e, "missing type");
   const std::string type(valueOf(fields[kType], scratch, e));
   for (int t = kAttrTypeNull; t <= kAttrTypeGroup; ++t)
-    if (type == kTypeNames[t]) h.type = t;
+    if (type == kXmlTypeNames[t]) h.type = t;
   if (h.type == kAttrTypeInvalid) fail(e, "unknown type \"" + type + "\"");
 
   const bool isData = h.type != kAttrTypeNull && h.type != kAttrTypeGroup;
   const bool isGroup = h.type == kAttrTypeGroup;
-  const Field dataFields[] = {kTupleSize, kValues, kSamples};
-  const Field groupFields[] = {kInherit, kChildren};
-  for (Field f : dataFields) {
-    if (isData && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
-    if (!isData && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
-  }
-  for (Field f : groupFields) {
-    if (isGroup && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
-    if (!isGroup && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
+  // The fields of data, then those of groups: required on their kind, refused on any other.
+  for (Field f : {kTupleSize, kValues, kSamples, kInherit, kChildren}) {
+    const bool applies = f < kInherit ? isData : isGroup;
+    if (applies && !fields[f]) fail(e, std::string("missing ") + kFieldNames[f]);
+    if (!applies && fields[f]) fail(e, std::string(kFieldNames[f]) + " on a " + type);
   }
   if (isData) {
     h.tupleSize = parseCount(e, fields[kTupleSize], true);
@@ -785,13 +441,6 @@ Attribute readDocument(const pugi::xml_document& doc, size_t textBytes) {
 }
 
 }  // namespace
-
-std::string Attribute::getXML() const {
-  std::string out;
-  if (!isValid()) return out;
-  XmlWriter(out).write(*this);
-  return out;
-}
 
 Attribute Attribute::parseXML(Platform::StringView text) {
   if (text.empty()) throw XmlParseError("invalid attribute XML: empty text");
