@@ -52,16 +52,23 @@ class BuildWithCMake(build_py):
     """Puts the module, the library (by its soname, as the module names it) and on Python 3
     the stub files into the build folder next to the pure-Python package."""
 
+    BUILT = ("PyOvAttribute.so", "libOvTessarkSDK.so.1")
+    STUBS = ("PyOvAttribute.pyi", "py.typed") if PY3 else ()
+
     def run(self):
         build_py.run(self)
         built = cmake_build(os.path.join(HERE, "build", "pip-" + MODULE_DIR))
-        for name in ("PyOvAttribute.so", "libOvTessarkSDK.so.1"):
+        for name in self.BUILT:
             # copyfile follows the build's symlink chain to the real file
             shutil.copyfile(os.path.join(built, name), os.path.join(self.build_lib, name))
             os.chmod(os.path.join(self.build_lib, name), 0o755)
-        if PY3:
-            for stub in ("PyOvAttribute.pyi", "py.typed"):
-                shutil.copy(os.path.join(HERE, "module", stub), self.build_lib)
+        for stub in self.STUBS:
+            shutil.copy(os.path.join(HERE, "module", stub), self.build_lib)
+
+    def get_outputs(self, include_bytecode=1):
+        # What `setup.py install` records, and so what `pip uninstall` removes.
+        return build_py.get_outputs(self, include_bytecode) + [
+            os.path.join(self.build_lib, name) for name in self.BUILT + self.STUBS]
 
 
 class BinaryDistribution(Distribution):
