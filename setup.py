@@ -145,4 +145,6 @@ setup(
     distclass=BinaryDistribution,
     cmdclass={"build_py": BuildWithCMake, "bdist_wheel": BdistWheel},
     zip_safe=False,
+    # setuptools' own build folder, away from CMake's build/lib, where the library is built
+    options={"build": {"build_base": os.path.join("build", "setuptools")}},
 )
