@@ -101,7 +101,7 @@ void FileDescriptor::close(const std::string& name) {
   if (fd >= 0 && ::close(fd) != 0) throw ToolError(systemError(name));
 }
 
-InputBytes::InputBytes(const std::string& path) : m_name(displayName(path)) {
+InputBytes::InputBytes(const std::string& path, bool populate) : m_name(displayName(path)) {
   FileDescriptor owned;
   int fd = STDIN_FILENO;
   if (path != "-") {
@@ -114,12 +114,14 @@ InputBytes::InputBytes(const std::string& path) : m_name(displayName(path)) {
   if (S_ISDIR(st.st_mode)) throw ToolError(m_name + ": is a directory");
 
   // A regular file is mapped whole (standard input too, when it is a file read from its
-  // start); the pages are read in up front, which is faster than faulting them in one by one.
+  // start); reading the pages in up front is faster than faulting them in one by one, for a
+  // caller that goes through all of them.
   const bool atStart = path != "-" || ::lseek(fd, 0, SEEK_CUR) == 0;
   if (S_ISREG(st.st_mode) && atStart) {
     m_size = static_cast<size_t>(st.st_size);
     if (m_size == 0) return;
-    void* map = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    void* map =
+        ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | (populate ? MAP_POPULATE : 0), fd, 0);
     if (map == MAP_FAILED) throw ToolError(systemError(m_name, "cannot map"));
     m_map = map;
     m_data = static_cast<const char*>(map);
@@ -163,25 +165,29 @@ Format detectFormat(std::string_view bytes) noexcept {
   return bytes.substr(0, n) == kMagic.substr(0, n) ? Format::kBinary : Format::kXml;
 }
 
-Loaded load(const std::string& path) {
-  InputBytes in(path);
-  Loaded result{{}, detectFormat(in.view()), in.size()};
+ToolError binaryRefusal(const InputBytes& in, const std::string& error) {
+  return ToolError(in.name() + ": invalid attribute binary: " +
+                   (error.empty() ? std::string("refused") : error));
+}
+
+OvAttr::Attribute parse(const InputBytes& in, Format format) {
   try {
-    if (result.format == Format::kBinary) {
-      std::string error;
-      result.value = OvAttr::Attribute::parseBinary(in.data(), in.size(), &error);
-      if (!result.value.isValid())
-        throw ToolError(in.name() + ": invalid attribute binary: " +
-                        (error.empty() ? std::string("refused") : error));
-    } else {
-      result.value = OvAttr::Attribute::parseXML({in.data(), in.size()});
-    }
+    if (format == Format::kXml) return OvAttr::Attribute::parseXML({in.data(), in.size()});
+    std::string error;
+    OvAttr::Attribute value = OvAttr::Attribute::parseBinary(in.data(), in.size(), &error);
+    if (!value.isValid()) throw binaryRefusal(in, error);
+    return value;
   } catch (const OvAttr::XmlParseError& e) {
     throw ToolError(in.name() + ": " + e.what());
   } catch (const std::bad_alloc&) {
     throw ToolError(in.name() + ": out of memory while reading it");
   }
-  return result;
+}
+
+Loaded load(const std::string& path) {
+  InputBytes in(path);
+  const Format format = detectFormat(in.view());
+  return Loaded{parse(in, format), format, in.size()};
 }
 
 void writeOutput(const std::string& path, std::string_view bytes) {

@@ -47,7 +47,9 @@ class FileDescriptor {
 class InputBytes {
  public:
   // Throws ToolError when the file cannot be opened, mapped or read. "-" is standard input.
-  explicit InputBytes(const std::string& path);
+  // A map is filled in up front when `populate` (faster for a caller that reads every byte);
+  // else pages are read as they are touched, so that a caller can start on the first ones.
+  explicit InputBytes(const std::string& path, bool populate = true);
   InputBytes(const InputBytes&) = delete;
   InputBytes& operator=(const InputBytes&) = delete;
   ~InputBytes();
@@ -82,6 +84,10 @@ struct Loaded {
 // Reads and parses one input. Throws ToolError with the library's own message, which names
 // the byte or element where the problem is.
 Loaded load(const std::string& path);
+// Parses an input already read, as load does.
+OvAttr::Attribute parse(const InputBytes& in, Format format);
+// The error for a blob that the library refuses with `error`.
+ToolError binaryRefusal(const InputBytes& in, const std::string& error);
 
 // Writes `bytes` to `path` ("-": standard output). A failed write removes the partial file.
 void writeOutput(const std::string& path, std::string_view bytes);
