@@ -195,12 +195,18 @@ void writeOutput(const std::string& path, std::string_view bytes) {
     if (!writeAll(STDOUT_FILENO, bytes)) throw ToolError(systemError("<stdout>"));
     return;
   }
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // An existing file is overwritten in place and then cut to length, rather than truncated
+  // first: that reuses its cached pages, where truncating frees them (waiting for any that are
+  // being written back) and the write then allocates them again, which costs more than the
+  // copy itself.
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (fd.get() < 0) throw ToolError(systemError(path));
   struct stat st {};
   const bool regular = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
   try {
     if (!writeAll(fd.get(), bytes)) throw ToolError(systemError(path));
+    if (regular && ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0)
+      throw ToolError(systemError(path));
     fd.close(path);
   } catch (const ToolError&) {
     if (regular) ::unlink(path.c_str());  // no half-written output is left behind
