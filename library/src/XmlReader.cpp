@@ -442,7 +442,11 @@ Attribute readDocument(const pugi::xml_document& doc, size_t textBytes) {
 
 }  // namespace
 
-Attribute Attribute::parseXML(Platform::StringView text) {
+namespace {
+
+// Parses `text`, in place when `writable` (pugixml then works in the caller's buffer instead of a
+// copy of it, which it would allocate, fault in and fill first).
+Attribute parseText(Platform::StringView text, char* writable) {
   if (text.empty()) throw XmlParseError("invalid attribute XML: empty text");
   // XML has no NUL character, and pugixml would take one as the end of the text, silently
   // dropping whatever follows.
@@ -458,11 +462,20 @@ Attribute Attribute::parseXML(Platform::StringView text) {
   const unsigned options = (pugi::parse_default & ~pugi::parse_escapes) |
                            pugi::parse_ws_pcdata_single | pugi::parse_fragment;
   pugi::xml_parse_result result =
-      doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+      writable ? doc.load_buffer_inplace(writable, text.size(), options, pugi::encoding_utf8)
+               : doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
   if (!result)
     throw XmlParseError(std::string("invalid attribute XML: ") + result.description() +
                         " at byte " + std::to_string(result.offset));
   return readDocument(doc, text.size());
+}
+
+}  // namespace
+
+Attribute Attribute::parseXML(Platform::StringView text) { return parseText(text, nullptr); }
+
+Attribute Attribute::parseXMLInPlace(char* text, size_t size) {
+  return parseText(Platform::StringView(text, text ? size : 0), text);
 }
 
 }  // namespace Tessark::internal::OvAttribute

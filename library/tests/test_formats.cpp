@@ -87,6 +87,7 @@ TEST(Formats, RandomAttributesRoundTrip) {
     EXPECT_EQ(fromXml.getHash(), a.getHash());
     EXPECT_EQ(fromBlob.getHash(), a.getHash());
     EXPECT_EQ(fromXml.getXML(), xml);
+    EXPECT_EQ(Attribute::parseXMLInPlace(std::string(xml).data(), xml.size()), a);
     EXPECT_EQ(binaryOf(fromXml), blob);
     // Whatever the alignment of the caller's buffer.
     const size_t shift = static_cast<size_t>(i % 8);
