@@ -136,7 +136,7 @@ class Printer : public OvAttr::BinaryVisitor {
 int runCat(const std::string& path, bool full) {
   Output out;
   Printer printer(out, full);
-  const InputBytes in(path, /*populate=*/false);
+  InputBytes in(path);
   const Format format = detectFormat(in.view());
   std::vector<char> blob;
   if (format == Format::kXml) parse(in, format).getBinary(blob);

@@ -52,12 +52,13 @@ int runHash(const std::vector<std::string>& paths) {
   Output out;
   for (const std::string& path : paths) {
     OvAttr::Hash hash;
-    const InputBytes in(path);
+    InputBytes in(path);
     const Format format = detectFormat(in.view());
     if (format == Format::kXml) {
       hash = parse(in, format).getHash();
     } else {
       // Straight from the mapped bytes: no attribute, so no copy of the values.
+      in.populate();
       std::string error;
       if (!OvAttr::hashBinary(in.data(), in.size(), &hash, &error)) throw binaryRefusal(in, error);
     }

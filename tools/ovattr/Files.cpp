@@ -101,7 +101,7 @@ void FileDescriptor::close(const std::string& name) {
   if (fd >= 0 && ::close(fd) != 0) throw ToolError(systemError(name));
 }
 
-InputBytes::InputBytes(const std::string& path, bool populate) : m_name(displayName(path)) {
+InputBytes::InputBytes(const std::string& path) : m_name(displayName(path)) {
   FileDescriptor owned;
   int fd = STDIN_FILENO;
   if (path != "-") {
@@ -114,14 +114,12 @@ InputBytes::InputBytes(const std::string& path, bool populate) : m_name(displayN
   if (S_ISDIR(st.st_mode)) throw ToolError(m_name + ": is a directory");
 
   // A regular file is mapped whole (standard input too, when it is a file read from its
-  // start); reading the pages in up front is faster than faulting them in one by one, for a
-  // caller that goes through all of them.
+  // start).
   const bool atStart = path != "-" || ::lseek(fd, 0, SEEK_CUR) == 0;
   if (S_ISREG(st.st_mode) && atStart) {
     m_size = static_cast<size_t>(st.st_size);
     if (m_size == 0) return;
-    void* map =
-        ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | (populate ? MAP_POPULATE : 0), fd, 0);
+    void* map = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) throw ToolError(systemError(m_name, "cannot map"));
     m_map = map;
     m_data = static_cast<const char*>(map);
@@ -154,6 +152,19 @@ InputBytes::~InputBytes() {
   }
 }
 
+char* InputBytes::scratch() {
+  if (!m_map) return m_buffer.data();
+  if (!m_writable && ::mprotect(m_map, m_size, PROT_READ | PROT_WRITE) != 0)
+    throw ToolError(systemError(m_name, "cannot map"));
+  m_writable = true;
+  return static_cast<char*>(m_map);
+}
+
+void InputBytes::populate() noexcept {
+  // A hint: without it, or on a kernel that does not know it, pages are read as touched.
+  if (m_map) ::madvise(m_map, m_size, MADV_POPULATE_READ);
+}
+
 const char* formatName(Format format) noexcept {
   return format == Format::kBinary ? "binary" : "xml";
 }
@@ -170,9 +181,11 @@ ToolError binaryRefusal(const InputBytes& in, const std::string& error) {
                    (error.empty() ? std::string("refused") : error));
 }
 
-OvAttr::Attribute parse(const InputBytes& in, Format format) {
+OvAttr::Attribute parse(InputBytes& in, Format format) {
   try {
-    if (format == Format::kXml) return OvAttr::Attribute::parseXML({in.data(), in.size()});
+    // The text is scratch once it is parsed, so the XML reader may work in it.
+    if (format == Format::kXml) return OvAttr::Attribute::parseXMLInPlace(in.scratch(), in.size());
+    in.populate();
     std::string error;
     OvAttr::Attribute value = OvAttr::Attribute::parseBinary(in.data(), in.size(), &error);
     if (!value.isValid()) throw binaryRefusal(in, error);
