@@ -17,28 +17,30 @@ struct Rewrite : ova::BinaryVisitor {
   int64_t budget = -1;
 
   template <typename T>
-  bool put(T v) {
-    return out.append(reinterpret_cast<const char*>(&v), sizeof v), true;
+  void put(T v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
   }
+  void pad(size_t align) { out.append((align - out.size() % align) % align, '\0'); }
   bool head(ova::Platform::StringView name, int kind, int flags) {  // the root has no name
     if (!name.empty()) put(uint64_t{name.size()}), out.append(name.data(), name.size());
-    return put(static_cast<uint8_t>(kind)) && put(static_cast<uint8_t>(flags)) && --budget != 0;
+    put(static_cast<uint8_t>(kind)), put(static_cast<uint8_t>(flags));
+    return --budget != 0;
   }
   bool beginGroup(ova::Platform::StringView name, bool inherit, int64_t count) override {
-    return head(name, ova::kAttrTypeGroup, inherit) & put(count);
+    const bool go = head(name, ova::kAttrTypeGroup, inherit);
+    put(count);
+    return go;
   }
   bool null(ova::Platform::StringView name) override { return head(name, ova::kAttrTypeNull, 0); }
   bool beginData(ova::Platform::StringView name, const ova::BinaryData& d) override {
-    const bool go = head(name, d.type, 0) & put(d.tupleSize) & put(d.valueCount);
-    put(d.sampleCount), out.append(out.size() % 4 ? 4 - out.size() % 4 : 0, '\0');
+    const bool go = head(name, d.type, 0);
+    put(d.tupleSize), put(d.valueCount), put(d.sampleCount), pad(4);
     for (size_t i = 0; i < d.times.size(); ++i) put(d.times[i]);
     return go;
   }
   bool sample(const ova::BinarySample& s) override {
     for (const auto v : s.strings()) put(uint64_t{v.size()}), out.append(v.data(), v.size());
-    const int align =
-        1 + 3 * (s.getType() != ova::kAttrTypeString) + 4 * (s.getType() == ova::kAttrTypeDouble);
-    out.append((align - out.size() % align) % align, '\0');
+    pad(s.getType() == ova::kAttrTypeString ? 1 : s.getType() == ova::kAttrTypeDouble ? 8 : 4);
     for (size_t i = 0; i < s.ints().size(); ++i) put(s.ints()[i]);
     for (size_t i = 0; i < s.floats().size(); ++i) put(s.floats()[i]);
     for (size_t i = 0; i < s.doubles().size(); ++i) put(s.doubles()[i]);
