@@ -461,6 +461,10 @@ Attribute parseText(Platform::StringView text, char* writable) {
   // References are resolved by the reader itself (resolveReferences), not by pugixml.
   const unsigned options = (pugi::parse_default & ~pugi::parse_escapes) |
                            pugi::parse_ws_pcdata_single | pugi::parse_fragment;
+  // In place, pugixml writes a NUL over the last byte and reads the text before it, which only
+  // reads the same as the whole text when that byte is a blank: a stray character after the
+  // root would otherwise go unseen. Any other text is read from pugixml's own copy.
+  if (writable && !std::strchr(" \t\r\n", text.data()[text.size() - 1])) writable = nullptr;
   pugi::xml_parse_result result =
       writable ? doc.load_buffer_inplace(writable, text.size(), options, pugi::encoding_utf8)
                : doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
