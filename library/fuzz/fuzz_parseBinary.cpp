@@ -1,5 +1,6 @@
 // Fuzz target for Attribute::parseBinary: whatever it accepts must write back to a blob that
 // reads back to an equal attribute (and to the same bytes), and must survive the XML form too.
+// hashBinary and readBinary must agree with it (Readers.h), within the same memory.
 
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "ParseMemory.h"
+#include "Readers.h"
 #include "Tessark/OvAttribute/OvAttribute.h"
 
 namespace ova = ::Tessark::internal::OvAttribute;
@@ -25,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t peak =
       ovattr_fuzz::peakBytesOf([&] { a = ova::Attribute::parseBinary(data, size); });
   if (peak > 16 * size + 65536) broken("parsing took more than 16 times the blob's size");
+  ova::Hash hash;
+  if (ovattr_fuzz::peakBytesOf([&] { ova::hashBinary(data, size, &hash); }) > 16 * size + 65536)
+    broken("hashing took more than 16 times the blob's size");
+  if (const char* why = ovattr_fuzz::readersDisagree({reinterpret_cast<const char*>(data), size}))
+    broken(why);
   if (!a.isValid()) return 0;
 
   std::vector<char> blob;

@@ -1,5 +1,6 @@
 // Fuzz target for Attribute::parseXML: text is either refused with an XmlParseError or gives an
 // attribute whose own XML reads back to an equal attribute and writes the same text again.
+// parseXMLInPlace must read it the same, or refuse it with the same message.
 
 #include <cstdint>
 #include <cstdio>
@@ -24,14 +25,23 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ova::Attribute a;
   bool refused = false;
+  std::string message;
   const size_t peak = ovattr_fuzz::peakBytesOf([&] {
     try {
       a = ova::Attribute::parseXML(
           ova::Platform::StringView(reinterpret_cast<const char*>(data), size));
-    } catch (const ova::XmlParseError&) {
+    } catch (const ova::XmlParseError& e) {
       refused = true;  // as malformed text should be; anything else thrown is a finding
+      message = e.what();
     }
   });
+  std::string scratch(reinterpret_cast<const char*>(data), size);
+  try {
+    const ova::Attribute inPlace = ova::Attribute::parseXMLInPlace(scratch.data(), size);
+    if (refused || !(inPlace == a)) broken("parseXMLInPlace reads the text otherwise");
+  } catch (const ova::XmlParseError& e) {
+    if (!refused || message != e.what()) broken("parseXMLInPlace refuses the text otherwise");
+  }
   if (peak > 32 * size + 65536) broken("parsing took more than 32 times the text's size");
   if (refused) return 0;
   if (!a.isValid()) broken("parseXML returned an invalid handle without throwing");

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <type_traits>
 
@@ -17,6 +18,14 @@ namespace Tessark::internal::OvAttribute::detail {
 // Room for the longest number text: "nan:0x" and 16 hex digits, or a shortest double such as
 // "-2.2250738585072014e-308".
 constexpr size_t kMaxNumberChars = 32;
+
+// The longest text formatNumber writes for a value of T: a shortest float or double in
+// scientific form with its sign (9 or 17 digits, a two- or three-digit exponent), longer than
+// any NaN word; for integers, the minimum with its sign.
+template <typename T>
+constexpr size_t kMaxTextOf = std::is_integral_v<T> ? std::numeric_limits<T>::digits10 + 2
+                              : sizeof(T) == 4      ? 15
+                                                    : 24;
 
 // The NaN that std::numeric_limits gives on the machines we build for; written as plain
 // "nan" (or "-nan" with the sign bit). Every other NaN is written with its bits.

@@ -442,7 +442,11 @@ Attribute readDocument(const pugi::xml_document& doc, size_t textBytes) {
 
 }  // namespace
 
-Attribute Attribute::parseXML(Platform::StringView text) {
+namespace {
+
+// Parses `text`, in place when `writable` (pugixml then works in the caller's buffer instead of a
+// copy of it, which it would allocate, fault in and fill first).
+Attribute parseText(Platform::StringView text, char* writable) {
   if (text.empty()) throw XmlParseError("invalid attribute XML: empty text");
   // XML has no NUL character, and pugixml would take one as the end of the text, silently
   // dropping whatever follows.
@@ -457,12 +461,25 @@ Attribute Attribute::parseXML(Platform::StringView text) {
   // References are resolved by the reader itself (resolveReferences), not by pugixml.
   const unsigned options = (pugi::parse_default & ~pugi::parse_escapes) |
                            pugi::parse_ws_pcdata_single | pugi::parse_fragment;
+  // In place, pugixml writes a NUL over the last byte and reads the text before it, which only
+  // reads the same as the whole text when that byte is a blank: a stray character after the
+  // root would otherwise go unseen. Any other text is read from pugixml's own copy.
+  if (writable && !std::strchr(" \t\r\n", text.data()[text.size() - 1])) writable = nullptr;
   pugi::xml_parse_result result =
-      doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+      writable ? doc.load_buffer_inplace(writable, text.size(), options, pugi::encoding_utf8)
+               : doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
   if (!result)
     throw XmlParseError(std::string("invalid attribute XML: ") + result.description() +
                         " at byte " + std::to_string(result.offset));
   return readDocument(doc, text.size());
+}
+
+}  // namespace
+
+Attribute Attribute::parseXML(Platform::StringView text) { return parseText(text, nullptr); }
+
+Attribute Attribute::parseXMLInPlace(char* text, size_t size) {
+  return parseText(Platform::StringView(text, text ? size : 0), text);
 }
 
 }  // namespace Tessark::internal::OvAttribute

@@ -65,10 +65,12 @@ class XmlWriter {
 
   template <typename T>
   void appendNumbers(const T* values, size_t count) {
-    // Room for the longest text up front: address space only until it is written, and the
-    // text then grows without a copy. Numbers are formatted in batches on the stack, so that
-    // no room is zeroed before it is written.
-    m_out.reserve(m_out.size() + count * (kMaxNumberChars + 1));
+    // Room for the longest text of T up front, so that the text grows without a copy; no
+    // more, since a reservation past the allocator's largest heap request is mapped afresh,
+    // and faulted in page by page, on every call. Numbers are formatted in batches on the
+    // stack, so that no room is zeroed before it is written.
+    static_assert(detail::kMaxTextOf<T> <= kMaxNumberChars);
+    m_out.reserve(m_out.size() + count * (detail::kMaxTextOf<T> + 1));
     char batch[kFormatBatch * (kMaxNumberChars + 1)];
     for (size_t start = 0; start < count; start += kFormatBatch) {
       const size_t n = std::min(kFormatBatch, count - start);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "../fuzz/ParseMemory.h"
+#include "../fuzz/Readers.h"
 #include "support.h"
 
 namespace libtest {
@@ -86,12 +87,15 @@ TEST(Formats, RandomAttributesRoundTrip) {
     EXPECT_EQ(fromXml.getHash(), a.getHash());
     EXPECT_EQ(fromBlob.getHash(), a.getHash());
     EXPECT_EQ(fromXml.getXML(), xml);
+    EXPECT_EQ(Attribute::parseXMLInPlace(std::string(xml).data(), xml.size()), a);
     EXPECT_EQ(binaryOf(fromXml), blob);
     // Whatever the alignment of the caller's buffer.
     const size_t shift = static_cast<size_t>(i % 8);
     shifted.assign(blob.size() + shift, 0);
     std::memcpy(shifted.data() + shift, blob.data(), blob.size());
     EXPECT_EQ(Attribute::parseBinary(shifted.data() + shift, blob.size()), a);
+    EXPECT_STREQ(ovattr_fuzz::readersDisagree({shifted.data() + shift, blob.size()}), nullptr);
+    EXPECT_STREQ(ovattr_fuzz::readersDisagree(blob, 1), nullptr);  // stops at once
   }
 }
 
@@ -104,6 +108,8 @@ TEST(Formats, EveryCutAndFlippedByte) {
     const std::string xml = readFile(kCorpus / "parseXML" / (std::string(label) + ".xml"));
     const std::string blob = binaryOf(Attribute::parseXML(xml));
     for (size_t n = 0; n < blob.size(); ++n) ASSERT_FALSE(fromBinary(blob.substr(0, n)).isValid()) << n;
+    for (size_t n = 0; n < blob.size(); ++n)
+      EXPECT_STREQ(ovattr_fuzz::readersDisagree(blob.substr(0, n)), nullptr);
     for (size_t n = 0; n < xml.rfind('>'); n += 1 + n / 64)
       EXPECT_THROW(Attribute::parseXML(xml.substr(0, n)), XmlParseError) << n;
     size_t refused = 0;
@@ -112,6 +118,7 @@ TEST(Formats, EveryCutAndFlippedByte) {
         std::string bad = blob;
         bad[i] = static_cast<char>(bad[i] ^ mask);
         const Attribute a = fromBinary(bad);
+        EXPECT_STREQ(ovattr_fuzz::readersDisagree(bad), nullptr);
         if (!a.isValid() || i < 8) {
           EXPECT_FALSE(a.isValid()) << "header byte " << i;
           ++refused;
@@ -176,6 +183,7 @@ TEST(Formats, BinaryRefusalsSayWhatAndWhere) {
     EXPECT_FALSE(fromBinary(c.blob, &error).isValid()) << c.message;
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
     EXPECT_NE(error, "");
+    EXPECT_STREQ(ovattr_fuzz::readersDisagree(c.blob), nullptr);
   }
   std::string error = "stale";
   EXPECT_TRUE(fromBinary(good, &error).isValid());
@@ -296,6 +304,8 @@ TEST(Formats, DepthLimit) {
   };
   onSmallStack([&] {
     EXPECT_EQ(binaryOf(fromBinary(binaryNest(10000, false))), binaryNest(10000, false));
+    for (bool empty : {false, true})
+      EXPECT_STREQ(ovattr_fuzz::readersDisagree(binaryNest(10000, empty)), nullptr);
     EXPECT_TRUE(fromBinary(binaryNest(9999, true)).isValid());
     EXPECT_FALSE(fromBinary(binaryNest(10000, true)).isValid());  // an empty group is a level
     EXPECT_FALSE(fromBinary(binaryNest(100000, false)).isValid());
@@ -363,6 +373,9 @@ TEST(Formats, MemoryOfTheWorstShapes) {
   if (!ovattr_fuzz::kCountsMemory) GTEST_SKIP() << "allocations are counted in the address sanitizer build";
   for (const auto& [blob, xml] : worstShapes(size_t{1} << 20)) {
     const size_t binaryPeak = ovattr_fuzz::peakBytesOf([&] { fromBinary(blob); });
+    Hash hash;
+    EXPECT_LE(ovattr_fuzz::peakBytesOf([&] { hashBinary(blob.data(), blob.size(), &hash); }),
+              16 * blob.size() + 65536);
     const size_t xmlPeak = ovattr_fuzz::peakBytesOf([&] {
       try {
         Attribute::parseXML(xml);

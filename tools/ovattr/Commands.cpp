@@ -51,8 +51,18 @@ int runConvert(const std::string& in, const std::string& out, const std::string&
 int runHash(const std::vector<std::string>& paths) {
   Output out;
   for (const std::string& path : paths) {
-    const Loaded input = load(path);
-    out << input.value.getHash().str() << "  " << path << '\n';
+    OvAttr::Hash hash;
+    InputBytes in(path);
+    const Format format = detectFormat(in.view());
+    if (format == Format::kXml) {
+      hash = parse(in, format).getHash();
+    } else {
+      // Straight from the mapped bytes: no attribute, so no copy of the values.
+      in.populate();
+      std::string error;
+      if (!OvAttr::hashBinary(in.data(), in.size(), &hash, &error)) throw binaryRefusal(in, error);
+    }
+    out << hash.str() << "  " << path << '\n';
   }
   out.flush();
   return 0;

@@ -12,7 +12,7 @@
 namespace ovattr {
 
 // The tree: path, kind, tuple size, sample times and values of every attribute, values
-// shortened unless `full`.
+// shortened unless `full`, printed as the file is read.
 int runCat(const std::string& path, bool full);
 
 // XML <-> binary. `to` is "xml", "binary" or empty: then .xml (any case) for XML, binary for

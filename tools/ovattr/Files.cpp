@@ -114,12 +114,12 @@ InputBytes::InputBytes(const std::string& path) : m_name(displayName(path)) {
   if (S_ISDIR(st.st_mode)) throw ToolError(m_name + ": is a directory");
 
   // A regular file is mapped whole (standard input too, when it is a file read from its
-  // start); the pages are read in up front, which is faster than faulting them in one by one.
+  // start).
   const bool atStart = path != "-" || ::lseek(fd, 0, SEEK_CUR) == 0;
   if (S_ISREG(st.st_mode) && atStart) {
     m_size = static_cast<size_t>(st.st_size);
     if (m_size == 0) return;
-    void* map = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    void* map = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) throw ToolError(systemError(m_name, "cannot map"));
     m_map = map;
     m_data = static_cast<const char*>(map);
@@ -152,6 +152,19 @@ InputBytes::~InputBytes() {
   }
 }
 
+char* InputBytes::scratch() {
+  if (!m_map) return m_buffer.data();
+  if (!m_writable && ::mprotect(m_map, m_size, PROT_READ | PROT_WRITE) != 0)
+    throw ToolError(systemError(m_name, "cannot map"));
+  m_writable = true;
+  return static_cast<char*>(m_map);
+}
+
+void InputBytes::populate() noexcept {
+  // A hint: without it, or on a kernel that does not know it, pages are read as touched.
+  if (m_map) ::madvise(m_map, m_size, MADV_POPULATE_READ);
+}
+
 const char* formatName(Format format) noexcept {
   return format == Format::kBinary ? "binary" : "xml";
 }
@@ -163,25 +176,31 @@ Format detectFormat(std::string_view bytes) noexcept {
   return bytes.substr(0, n) == kMagic.substr(0, n) ? Format::kBinary : Format::kXml;
 }
 
-Loaded load(const std::string& path) {
-  InputBytes in(path);
-  Loaded result{{}, detectFormat(in.view()), in.size()};
+ToolError binaryRefusal(const InputBytes& in, const std::string& error) {
+  return ToolError(in.name() + ": invalid attribute binary: " +
+                   (error.empty() ? std::string("refused") : error));
+}
+
+OvAttr::Attribute parse(InputBytes& in, Format format) {
   try {
-    if (result.format == Format::kBinary) {
-      std::string error;
-      result.value = OvAttr::Attribute::parseBinary(in.data(), in.size(), &error);
-      if (!result.value.isValid())
-        throw ToolError(in.name() + ": invalid attribute binary: " +
-                        (error.empty() ? std::string("refused") : error));
-    } else {
-      result.value = OvAttr::Attribute::parseXML({in.data(), in.size()});
-    }
+    // The text is scratch once it is parsed, so the XML reader may work in it.
+    if (format == Format::kXml) return OvAttr::Attribute::parseXMLInPlace(in.scratch(), in.size());
+    in.populate();
+    std::string error;
+    OvAttr::Attribute value = OvAttr::Attribute::parseBinary(in.data(), in.size(), &error);
+    if (!value.isValid()) throw binaryRefusal(in, error);
+    return value;
   } catch (const OvAttr::XmlParseError& e) {
     throw ToolError(in.name() + ": " + e.what());
   } catch (const std::bad_alloc&) {
     throw ToolError(in.name() + ": out of memory while reading it");
   }
-  return result;
+}
+
+Loaded load(const std::string& path) {
+  InputBytes in(path);
+  const Format format = detectFormat(in.view());
+  return Loaded{parse(in, format), format, in.size()};
 }
 
 void writeOutput(const std::string& path, std::string_view bytes) {
@@ -189,12 +208,18 @@ void writeOutput(const std::string& path, std::string_view bytes) {
     if (!writeAll(STDOUT_FILENO, bytes)) throw ToolError(systemError("<stdout>"));
     return;
   }
-  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  // An existing file is overwritten in place and then cut to length, rather than truncated
+  // first: that reuses its cached pages, where truncating frees them (waiting for any that are
+  // being written back) and the write then allocates them again, which costs more than the
+  // copy itself.
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (fd.get() < 0) throw ToolError(systemError(path));
   struct stat st {};
   const bool regular = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
   try {
     if (!writeAll(fd.get(), bytes)) throw ToolError(systemError(path));
+    if (regular && ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0)
+      throw ToolError(systemError(path));
     fd.close(path);
   } catch (const ToolError&) {
     if (regular) ::unlink(path.c_str());  // no half-written output is left behind

@@ -47,12 +47,19 @@ class FileDescriptor {
 class InputBytes {
  public:
   // Throws ToolError when the file cannot be opened, mapped or read. "-" is standard input.
+  // Pages of a map are read as they are touched, so that a caller can start on the first ones.
   explicit InputBytes(const std::string& path);
   InputBytes(const InputBytes&) = delete;
   InputBytes& operator=(const InputBytes&) = delete;
   ~InputBytes();
 
   const char* data() const noexcept { return m_data; }
+  // The bytes, to be overwritten as scratch: a private map of a file is made writable (the
+  // pages written become copies; the file never changes). Throws ToolError when it cannot be.
+  char* scratch();
+  // Reads every page of a map in now: faster, for a caller that goes through all of them, than
+  // faulting them in one by one as they are touched.
+  void populate() noexcept;
   size_t size() const noexcept { return m_size; }
   std::string_view view() const noexcept { return {m_data, m_size}; }
   const std::string& name() const noexcept { return m_name; }
@@ -60,6 +67,7 @@ class InputBytes {
  private:
   std::string m_name;
   void* m_map = nullptr;  // the mapping, when there is one
+  bool m_writable = false;
   std::vector<char> m_buffer;
   const char* m_data = "";
   size_t m_size = 0;
@@ -82,6 +90,10 @@ struct Loaded {
 // Reads and parses one input. Throws ToolError with the library's own message, which names
 // the byte or element where the problem is.
 Loaded load(const std::string& path);
+// Parses an input already read, as load does. XML is parsed in place, in in.scratch().
+OvAttr::Attribute parse(InputBytes& in, Format format);
+// The error for a blob that the library refuses with `error`.
+ToolError binaryRefusal(const InputBytes& in, const std::string& error);
 
 // Writes `bytes` to `path` ("-": standard output). A failed write removes the partial file.
 void writeOutput(const std::string& path, std::string_view bytes);

@@ -92,16 +92,16 @@ void appendValue(std::string& out, int32_t value) {
 void appendValue(std::string& out, float value) { appendFloat<float, uint32_t>(out, value); }
 void appendValue(std::string& out, double value) { appendFloat<double, uint64_t>(out, value); }
 
-void appendValue(std::string& out, const char* value, size_t maxBytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(value);
-  const size_t n = std::strlen(value);
+void appendValue(std::string& out, std::string_view value, size_t maxBytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+  const size_t n = value.size();
   const size_t shown = std::min(n, maxBytes);
   out += '"';
   for (size_t i = 0; i < shown;) {
     const unsigned char c = p[i];
     const size_t length = c == '"' || c == '\\' ? 0 : utf8Length(p + i, shown - i);
     if (length > 0) {
-      out.append(value + i, length);
+      out.append(value.data() + i, length);
       i += length;
       continue;
     }

@@ -24,7 +24,7 @@ void appendValue(std::string& out, float value);
 void appendValue(std::string& out, double value);
 // A string in double quotes: \" \\ \n \t \r, \xNN for other control bytes and for bytes that
 // are not UTF-8; at most `maxBytes` bytes of it, then how many more there are.
-void appendValue(std::string& out, const char* value, size_t maxBytes = SIZE_MAX);
+void appendValue(std::string& out, std::string_view value, size_t maxBytes = SIZE_MAX);
 
 // A child name as one path component: %XX for '%', '/', control bytes and bytes that are not
 // UTF-8.

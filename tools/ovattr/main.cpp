@@ -37,7 +37,10 @@ constexpr const char* kCatFooter = R"(OUTPUT
     KIND, tuple size T, S samples of V values
   A data attribute is followed by one line per sample, "  t=TIME: VALUES", tuples in
   parentheses. Numbers are written as the XML form writes them (inf, -inf, nan, -nan,
-  nan:0x<bits>); strings in double quotes with C escapes (\", \\, \n, \t, \r, \xNN).)";
+  nan:0x<bits>); strings in double quotes with C escapes (\", \\, \n, \t, \r, \xNN).
+  Lines are printed as the file is read, so they start at once however large it is. A file
+  that turns out bad further on still ends in the one-line error and exit status 2, after the
+  lines printed before the fault (an XML file is checked whole before anything is printed).)";
 
 constexpr const char* kConvertFooter = R"(OUTPUT
   The XML or binary form of the value in IN, written to OUT (replaced if it exists; nothing is
@@ -56,7 +59,8 @@ constexpr const char* kDiffFooter = R"(OUTPUT
 
 constexpr const char* kHashFooter = R"(OUTPUT
   "HASH  FILE" per file: 32 lower-case hexadecimal digits of the 128-bit content hash. Equal
-  values have equal hashes, whichever form they were read from.)";
+  values have equal hashes, whichever form they were read from. A binary file is hashed
+  straight from its bytes, without making the value in memory.)";
 
 constexpr const char* kStatsFooter = R"(OUTPUT
   A first line with the form and size of the file, then one row per kind present and a total:

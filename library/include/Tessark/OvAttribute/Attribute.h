@@ -114,6 +114,12 @@ class OVATTR_API Attribute {
   std::string getXML() const;
   // Throws XmlParseError (a std::runtime_error) for malformed or hostile text.
   static Attribute parseXML(Platform::StringView text);
+  // As parseXML, but the XML reader works in `text` itself, overwriting it, rather than in a
+  // copy of it: for a caller whose buffer is scratch (a private map of a file, say), this saves
+  // allocating and filling a buffer the size of the text. The bytes of `text` are unspecified
+  // afterwards, whether it parses or not; the attribute does not refer to them. Text that does not
+  // end in a blank (as getXML's does) is read from a copy all the same.
+  static Attribute parseXMLInPlace(char* text, size_t size);
 
   // Replaces `out` with the binary form (see docs/formats.md); leaves it empty for an invalid
   // handle.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Tessark/OvAttribute/Attribute.h"
+#include "Tessark/OvAttribute/BinaryReader.h"
 #include "Tessark/OvAttribute/ConstVector.h"
 #include "Tessark/OvAttribute/DataAttribute.h"
 #include "Tessark/OvAttribute/DataKinds.h"
