@@ -135,6 +135,14 @@ class BdistWheel(Command):
             wheel.writestr(info + "/RECORD", "\n".join(records) + "\n")
         self.announce("wrote " + path, 2)
 
+    def egg2dist(self, egg_info, dist_info):
+        """What setuptools' dist_info command (pip's metadata step when it builds through
+        setuptools.build_meta) asks of bdist_wheel: the egg-info metadata as a dist-info."""
+        if not os.path.isdir(dist_info):
+            os.makedirs(dist_info)
+        shutil.copyfile(os.path.join(egg_info, "PKG-INFO"), os.path.join(dist_info, "METADATA"))
+        shutil.rmtree(egg_info)
+
 
 setup(
     name=NAME,
