@@ -61,8 +61,12 @@ int Attribute_init(PyObject* self, PyObject* /*args*/, PyObject* /*kwds*/) {
 bool EqualValues(const OvAttr::Attribute& a, const OvAttr::Attribute& b) {
   std::vector<std::pair<OvAttr::Attribute, OvAttr::Attribute>> pending{{a, b}};
   while (!pending.empty()) {
-    const auto [x, y] = std::move(pending.back());
+    const auto next = std::move(pending.back());
     pending.pop_back();
+    // References, not structured bindings: the lambda below captures them, which C++17 only
+    // allows of variables.
+    const OvAttr::Attribute& x = next.first;
+    const OvAttr::Attribute& y = next.second;
     if (x.sharesValueWith(y)) continue;
     if (x.getType() != y.getType()) return false;
     const OvAttr::GroupAttribute group(x);
