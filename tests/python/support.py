@@ -316,6 +316,10 @@ def empty_objects():
     return [k.__new__(k) for k in kinds]
 
 
+def names(group):
+    return [name for name, _ in group.childList()]
+
+
 def deep_group(depth):
     group = P.GroupAttribute([("leaf", P.IntAttribute([1, 2, 3]))])
     for _ in range(depth):

@@ -205,16 +205,6 @@ class Reads(unittest.TestCase):
         self.assertRaises(TypeError, INT(1).getValue, 1, 0, 2)
         self.assertRaises(TypeError, INT(1).getValue, bogus=1)
 
-    def test_receivers_of_the_wrong_kind(self):
-        for name in ("getData", "getSamples", "getNearestSample", "getValue"):
-            for receiver in [INT.__new__(INT), S.subclass(INT).__new__(S.subclass(INT)),
-                             P.Attribute.__new__(INT)]:
-                # Tested before any argument is parsed: a bad one changes nothing.
-                args = ("bad argument",) if name in ("getNearestSample", "getValue") else ()
-                with self.assertRaises(TypeError) as raised:
-                    getattr(INT, name)(receiver, *args)
-                self.assertEqual(str(raised.exception), "Underyling Attribute is invalid.")
-
 
 class Queries(unittest.TestCase):
     def test_shape_and_times(self):
@@ -230,17 +220,6 @@ class Queries(unittest.TestCase):
                              (9, (0.25, 0.25)), (NAN, (None, None))):
             self.assertEqual(value.getBoundingSampleTimes(time), bounds, time)
         self.assertEqual(INT({0.0: []}).getBoundingSampleTimes(0), (0.0, 0.0))
-        for receiver in [k.__new__(k) for k in (P.DataAttribute, INT, STRING, S.subclass(FLOAT))]:
-            for name in DATA_METHODS:
-                args = ("bad argument",) if name in ("getSampleTime",
-                                                     "getBoundingSampleTimes") else ()
-                with self.assertRaises(TypeError) as raised:
-                    getattr(P.DataAttribute, name)(receiver, *args)
-                self.assertEqual(str(raised.exception), "Invalid attr")
-
-
-DATA_METHODS = ["getTupleSize", "getNumberOfValues", "getNumberOfTuples", "getSampleTimes",
-                  "getNumberOfTimeSamples", "getSampleTime", "getBoundingSampleTimes"]
 
 
 class Vectors(unittest.TestCase):
