@@ -64,6 +64,13 @@ def attempt(fn, *args):
         return error
 
 
+def message(case, error, fn, *args):
+    """What fn(*args) says in the `error` it must raise."""
+    with case.assertRaises(error) as raised:
+        fn(*args)
+    return str(raised.exception)
+
+
 def _shared(obj):
     """Objects the whole interpreter shares (types, None, cached ints and short text), whose
     counts move with unrelated work."""
