@@ -153,8 +153,7 @@ class Stub(unittest.TestCase):
                         self.assertParameters(d, real)
 
     def assertParameters(self, node, real):  # pylint: disable=invalid-name
-        """The stub's parameters of `node` are those of `real`'s signature, in order and kind,
-        and `real` says what it does."""
+        """The stub's parameters are real's, in order and kind; real has a docstring."""
         given = node.args
         kinds = [(getattr(given, "posonlyargs", []), "POSITIONAL_ONLY"),
                  (given.args, "POSITIONAL_OR_KEYWORD"), ([given.vararg], "VAR_POSITIONAL"),
