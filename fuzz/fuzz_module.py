@@ -1,12 +1,8 @@
-"""The module fuzz target's program (fuzz_module.cpp hands it each input).
-
-The first byte chooses: the rest parsed by Attribute.parseBinary or parseXML, or read as a
-program that builds Python values (numbers of any width and bit pattern, byte and text strings,
-lists, tuples, dicts of samples, the suites' hostile values) and calls the module's
-constructors, methods and functions with them through the suites' harness (support.Calls).
-A broken contract, or an attribute that does not read back equal from its own XML and binary,
-raises; any other exception is a fine answer.
-"""
+"""The module fuzz target's program. The first byte chooses: the rest parsed by parseBinary or
+parseXML, or read as a program of calls to the module's constructors, methods and functions
+with values made from the bytes (numbers of any width, strings, containers, the suites' hostile
+values), run through the suites' harness. A broken contract, or an attribute that does not read
+back equal from its own XML and binary, raises; any other exception is a fine answer."""
 
 import struct
 
@@ -15,25 +11,21 @@ import support as S
 
 
 class Input(object):
-    """The fuzzer's bytes; past the end it reads zeros, so every program is complete."""
+    """The fuzzer's bytes, then zeros: every program is complete."""
 
     def __init__(self, data):
         self.data, self.at = bytearray(data), 0
 
     def take(self, n):
-        chunk = self.data[self.at:self.at + n]
         self.at += n
-        return bytes(chunk + bytearray(n - len(chunk)))
+        return bytes(self.data[self.at - n:self.at].ljust(n, b"\0"))
 
     def pick(self, seq):
         return seq[ord(self.take(1)) % len(seq)]
 
 
-NUMBERS = ["<b", "<i", "<q", "<f", "<d"]
-
-
 def number(inp, wide=False):
-    fmt = inp.pick(NUMBERS)
+    fmt = inp.pick(["<b", "<i", "<q", "<f", "<d"])
     found = struct.unpack(fmt, inp.take(struct.calcsize(fmt)))[0]
     return found << inp.pick(range(72)) if wide and fmt[1] in "biq" else found
 
@@ -59,8 +51,7 @@ def round_trips(attribute, where):
         return  # not an attribute, or one that holds no value
     kind = [t for t in type(attribute).__mro__ if t.__module__ == "PyOvAttribute"][0]
     for parsed in (P.Attribute.parseXML(xml), P.Attribute.parseBinary(attribute.getBinary())):
-        if type(parsed) is not kind or parsed.getHash() != attribute.getHash() or \
-                parsed.getXML() != xml:
+        if (type(parsed), parsed.getHash(), parsed.getXML()) != (kind, attribute.getHash(), xml):
             raise AssertionError("%s: round trip changed %r" % (where, attribute))
 
 
@@ -84,7 +75,8 @@ def one(data):
             name = inp.pick(S.methods(receiver) or ["__init__"])
             fn, args = getattr(type(receiver), name), [receiver]
         args += [value(inp) for _ in range(inp.pick(range(4)))]
-        harness(getattr(fn, "__name__", "call"), fn, *args)
-        round_trips(harness.result, getattr(fn, "__name__", "call"))
+        label = getattr(fn, "__name__", "call")
+        harness(label, fn, *args)
+        round_trips(harness.result, label)
     if harness.problems:
         raise AssertionError("\n".join(harness.problems))

@@ -1,6 +1,5 @@
-// _ovattr_testext: a test-only extension module that drives PyOvAttribute's exported functions
-// from outside, the way another compiled module would: it sees only the public header and the
-// library's, and links against the module's shared object.
+// _ovattr_testext: a test-only module that drives PyOvAttribute's exported functions the way
+// another compiled module would, through the public headers and the shared object.
 
 #include <Python.h>
 
@@ -17,7 +16,6 @@ namespace {
 namespace OvAttr = ::Tessark::internal::OvAttribute;
 namespace PyOv = ::Tessark::PyOvAttribute::v1;
 
-// Library exceptions must not cross into the interpreter from here either.
 template <typename Body>
 PyObject* Guard(Body&& body) noexcept {
   try {
@@ -40,8 +38,7 @@ PyObject* testext_wrap(PyObject* /*self*/, PyObject* args) {
   });
 }
 
-// unwrap(obj) -> (kind tag or -1, error_pending) of what AttributeFromPyObject gives for obj;
-// an error it left set is cleared, so that it cannot leak into the caller.
+// unwrap(obj) -> (kind tag or -1, whether an error was left set) of AttributeFromPyObject(obj).
 PyObject* testext_unwrap(PyObject* /*self*/, PyObject* args) {
   PyObject* obj = nullptr;
   if (!PyArg_ParseTuple(args, "O", &obj)) return nullptr;
@@ -61,8 +58,7 @@ PyObject* testext_rewrap(PyObject* /*self*/, PyObject* args) {
   return Guard([&] { return PyOv::PyAttributeFromAttribute(PyOv::AttributeFromPyObject(obj)); });
 }
 
-// const_vector(obj, time) -> PyConstVectorFromDataAttribute of obj's handle viewed as data
-// (an invalid view for groups, null attributes and non-attributes).
+// const_vector(obj, time) -> PyConstVectorFromDataAttribute of obj's handle viewed as data.
 PyObject* testext_const_vector(PyObject* /*self*/, PyObject* args) {
   PyObject* obj = nullptr;
   float time = 0.0f;
@@ -73,8 +69,7 @@ PyObject* testext_const_vector(PyObject* /*self*/, PyObject* args) {
   });
 }
 
-// add_to_module(target, value) -> whether AddToModule(target, "x", value) succeeded, its error
-// cleared. A target that is no module makes it fail; the reference it took over must be gone.
+// add_to_module(target, value) -> whether AddToModule(target, "x", value) succeeded.
 PyObject* testext_add_to_module(PyObject* /*self*/, PyObject* args) {
   PyObject* target = nullptr;
   PyObject* value = nullptr;
@@ -98,8 +93,7 @@ PyMethodDef testext_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-// A well-behaved caller imports PyOvAttribute first. OVATTR_TESTEXT_NO_IMPORT leaves that to
-// the exported functions, to check that they ready the types themselves.
+// OVATTR_TESTEXT_NO_IMPORT: the exported functions must ready the types themselves.
 bool ImportFirst() {
   return std::getenv("OVATTR_TESTEXT_NO_IMPORT") ||
          PyOv::PyRef::steal(PyImport_ImportModule("PyOvAttribute"));
@@ -110,21 +104,13 @@ bool ImportFirst() {
 // The build hides every symbol, and PyMODINIT_FUNC carries no export attribute in 2.7.
 #if PYOVATTR_PY3
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__ovattr_testext() {
-  static PyModuleDef definition = {PyModuleDef_HEAD_INIT,
-                                   "_ovattr_testext",
-                                   "Drives PyOvAttribute's exported functions.",
-                                   -1,
-                                   testext_methods,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr};
+  static PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_ovattr_testext", "", -1,
+                                   testext_methods, nullptr, nullptr, nullptr, nullptr};
   return ImportFirst() ? PyModule_Create(&definition) : nullptr;
 }
 #else
 extern "C" __attribute__((visibility("default"))) void init_ovattr_testext() {
   if (!ImportFirst()) return;
-  Py_InitModule4("_ovattr_testext", testext_methods, "Drives PyOvAttribute's exported functions.",
-                 nullptr, PYTHON_API_VERSION);
+  Py_InitModule4("_ovattr_testext", testext_methods, "", nullptr, PYTHON_API_VERSION);
 }
 #endif

@@ -1,12 +1,5 @@
-"""What the suites share: the call harness, hostile values, and the names that differ between
-Python 2 and 3.
-
-The harness runs a call and holds it to the interpreter's contract: no SystemError (a C
-function that returned null without an error, or misused the API), no error left pending
-behind a successful return, and no change in the reference counts of its receiver and
-arguments. The hostile sweep runs it once per call; the leak check runs it many times and
-watches resident memory too.
-"""
+"""What the suites share: the call harness (Calls), hostile values, and the names that differ
+between Python 2 and 3."""
 
 import array
 import ctypes
@@ -36,25 +29,24 @@ except ImportError:
 
 
 def py(two, three):
-    """A table's entry for the interpreter running: 2.7's, or Python 3's."""
     return three if PY3 else two
 
 
 def buffer_address(obj):
-    """The address of the first byte of obj's buffer (Python 3), as its exporter gives it."""
-    view = ctypes.create_string_buffer(256)  # larger than any interpreter's Py_buffer
-    get = ctypes.pythonapi.PyObject_GetBuffer
-    get.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_int]
-    if get(obj, view, 0) != 0:
+    """The address of obj's buffer as its exporter gives it (Python 3)."""
+    view, api = ctypes.create_string_buffer(256), ctypes.pythonapi  # 256: past any Py_buffer
+    api.PyObject_GetBuffer.argtypes = [ctypes.py_object, ctypes.c_void_p, ctypes.c_int]
+    api.PyBuffer_Release.argtypes = [ctypes.c_void_p]
+    if api.PyObject_GetBuffer(obj, view, 0) != 0:
         raise BufferError("no buffer")
     address = ctypes.c_void_p.from_buffer(view).value
-    ctypes.pythonapi.PyBuffer_Release.argtypes = [ctypes.c_void_p]
-    ctypes.pythonapi.PyBuffer_Release(view)
+    api.PyBuffer_Release(view)
     return address
 
+
 NAN, INF = float("nan"), float("inf")
-UNDER_A_TOOL = "asan" in os.environ.get("LD_PRELOAD", "") or \
-    "tsan" in os.environ.get("LD_PRELOAD", "") or "OVATTR_UNDER_VALGRIND" in os.environ
+UNDER_A_TOOL = any(t in os.environ.get("LD_PRELOAD", "") for t in ("asan", "tsan")) or \
+    "OVATTR_UNDER_VALGRIND" in os.environ
 
 TRACE = open(os.environ["OVATTR_HOSTILE_TRACE"], "w") if "OVATTR_HOSTILE_TRACE" in os.environ \
     else None
@@ -62,11 +54,6 @@ LEAK_ROUNDS = int(os.environ.get("OVATTR_LEAK_ROUNDS", "300"))
 
 _pending = ctypes.pythonapi.PyErr_Occurred
 _pending.restype, _pending.argtypes = ctypes.c_void_p, []
-
-
-def _clear_exception():
-    if not PY3:
-        sys.exc_clear()
 
 
 def attempt(fn, *args):
@@ -77,14 +64,16 @@ def attempt(fn, *args):
         return error
 
 
-def resident_pages():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1])
+def message(case, error, fn, *args):
+    """What fn(*args) says in the `error` it must raise."""
+    with case.assertRaises(error) as raised:
+        fn(*args)
+    return str(raised.exception)
 
 
 def _shared(obj):
-    """Objects that the whole interpreter shares (types, None, small ints, empty and one-char
-    text, which are cached): their counts move with unrelated work."""
+    """Objects the whole interpreter shares (types, None, cached ints and short text), whose
+    counts move with unrelated work."""
     if isinstance(obj, (type, bool)) or obj is None or sys.getrefcount(obj) >= 12:
         return True
     if type(obj) in (bytes, text):
@@ -107,8 +96,7 @@ def _held_by(obj):
 
 
 def _forget_frames(error):
-    """Python 3 exceptions keep the frames they passed through, and the frames the call's
-    arguments: an error a call raised holds them as the call's result would."""
+    """Python 3 exceptions keep their frames, and the frames the call's arguments."""
     while error is not None and getattr(error, "__traceback__", None) is not None:
         error.__traceback__ = None
         error = error.__context__
@@ -123,8 +111,8 @@ def _short(obj):
 
 
 class Calls(object):
-    """Runs calls through the harness and collects every broken contract, so that one test
-    reports all offenders; check(case) fails the test with them."""
+    """Runs calls and collects every broken contract: a SystemError, an error left pending,
+    references to the arguments gained or lost. check(case) fails the test with them all."""
 
     def __init__(self):
         self.problems = []
@@ -138,10 +126,8 @@ class Calls(object):
         if TRACE:  # the last line names the call that crashed a run
             TRACE.write(label + "\n")
             TRACE.flush()
-        objects = list(args) + list(kwargs.values())
-        # Objects the whole interpreter shares (small ints, interned text, types) move with
-        # unrelated work: only the call's own are watched.
-        watched = [o for o in objects if not _shared(o) and id(o) not in SELF_MUTATING]
+        watched = [o for o in list(args) + list(kwargs.values())
+                   if not _shared(o) and id(o) not in SELF_MUTATING]
         before = [sys.getrefcount(watched[i]) for i in range(len(watched))]
         error = None
         try:
@@ -151,7 +137,8 @@ class Calls(object):
         except BaseException as raised:  # pylint: disable=broad-except
             error = raised
             _forget_frames(error)
-        _clear_exception()
+        if not PY3:
+            sys.exc_clear()
         try:
             if _pending():
                 self.problems.append("%s: an error is pending" % label)
@@ -168,16 +155,15 @@ class Calls(object):
         return error
 
     def repeat(self, label, times, fn, *args):
-        """The call `times` times: the harness's checks, and resident memory that must not
-        grow past a small slack (which sanitizers and valgrind make meaningless)."""
-        for _ in range(max(times // 10, 10)):
-            self(label, fn, *args)
-        gc.collect()
-        pages = resident_pages()
-        for _ in range(times):
-            self(label, fn, *args)
-        gc.collect()
-        grown = resident_pages() - pages
+        """The call `times` times (after a warm-up); resident memory must not grow either."""
+        pages = []
+        for rounds in (max(times // 10, 10), times):
+            for _ in range(rounds):
+                self(label, fn, *args)
+            gc.collect()
+            with open("/proc/self/statm") as statm:
+                pages.append(int(statm.read().split()[1]))
+        grown = pages[1] - pages[0]
         if grown > 256 and not UNDER_A_TOOL:
             self.problems.append("%s: resident memory grew by %d pages" % (label, grown))
 
@@ -186,9 +172,7 @@ class Calls(object):
             case.fail("%d problems:\n%s" % (len(self.problems), "\n".join(self.problems[:40])))
 
 
-# ---- Hostile values ------------------------------------------------------------------------
-# Factories, so that a value that mutates itself or its container while the module reads it
-# is seen fresh by every call.
+# ---- Hostile values: factories, so that every call sees one fresh -----------------------------
 
 def _raise(*_args, **_kwargs):
     raise ValueError("hostile")
@@ -218,7 +202,6 @@ class Huge(object):
 
 class Lying(object):
     """A sequence that claims `claimed` items and holds `actual`."""
-
     def __init__(self, claimed, actual, item=1):
         self.claimed, self.actual, self.item = claimed, actual, item
 
@@ -252,9 +235,7 @@ class Mutator(object):
     __hash__ = lambda self: 7
 
 
-# Containers that drop references to themselves by design (their Mutator breaks the cycle it
-# made): the harness does not hold that against the module.
-SELF_MUTATING = set()
+SELF_MUTATING = set()  # containers whose Mutator drops their references by design
 
 
 def _inside(make_container, position, grow=False):
@@ -282,7 +263,6 @@ def _dict_emptied_by_a_key():
 
 class ClassLiar(object):
     """Claims through __class__ to be of a module type whose fields it does not have."""
-
     def __init__(self, claimed):
         self.claimed = claimed
 
@@ -294,7 +274,6 @@ class ClassLiar(object):
 class Reinitialiser(object):
     """Each conversion first runs again() (re-initialising or emptying the object a method
     works on; what it raises is swallowed), then answers as `answer` would."""
-
     def __init__(self, again, answer):
         self.again, self.answer = again, answer
 
@@ -316,8 +295,7 @@ class Reinitialiser(object):
 
 
 def reentrant_values(target):
-    """Values whose conversions re-initialise `target` with a value of its kind, or empty
-    it: for the argument positions of target's own methods."""
+    """Values whose conversions re-initialise `target` (or empty it), for its own methods."""
     kind = type(target)
     if isinstance(target, P.GroupBuilder):
         again = [lambda: kind.__init__(target), lambda: kind.__init__(target, 1)]
@@ -340,10 +318,13 @@ ATTRIBUTE_TYPES = (P.Attribute, P.DataAttribute, P.IntAttribute, P.FloatAttribut
 
 
 def empty_objects():
-    """An object of each attribute type, of a subclass of each, and a builder, that hold no
-    value: made by __new__ alone."""
+    """Objects made by __new__ alone: of each attribute type, a subclass of each, a builder."""
     kinds = ATTRIBUTE_TYPES + tuple(subclass(t) for t in ATTRIBUTE_TYPES) + (P.GroupBuilder,)
     return [k.__new__(k) for k in kinds]
+
+
+def names(group):
+    return [name for name, _ in group.childList()]
 
 
 def deep_group(depth):
@@ -354,7 +335,7 @@ def deep_group(depth):
 
 
 def attributes():
-    """One attribute of each kind and shape that takes its own path through the module."""
+    """One attribute of each kind and shape that has its own path through the module."""
     return [
         P.NullAttribute(), P.IntAttribute({0.0: [1, 2, 3, 4], 0.5: [5, 6, 7, 8]}, 2),
         P.IntAttribute([1, 2, 3], 0), P.FloatAttribute([NAN, 1.5, -0.0]), P.DoubleAttribute([]),
@@ -429,10 +410,7 @@ VALUES = [
     for t in (P.IntAttribute, P.GroupAttribute, P.ConstVector, P.GroupBuilder)]
 
 
-# ---- What the sweeps call -------------------------------------------------------------------
-
-# Arguments each method accepts: the sweep puts a hostile value in one position at a time and
-# keeps these in the others.
+# ---- What the sweeps call: good arguments, one replaced by a hostile value at a time ---------
 GOOD_ARGS = {
     "getSampleTime": [0], "getBoundingSampleTimes": [0.25], "getNearestSample": [0.25],
     "getChildName": [0], "getChildByIndex": [1], "getChildByName": ["a"],
@@ -451,7 +429,7 @@ def good_args(receiver, name):
 
 
 def methods(obj):
-    """The names of the methods the module's own types give obj; the static parsers aside."""
+    """The methods the module's types give obj, the static parsers aside."""
     names = set()
     for klass in type(obj).__mro__:
         if klass.__module__ == "PyOvAttribute":

@@ -11,11 +11,7 @@ import support as S
 
 ONE, TWO = P.IntAttribute(1), P.StringAttribute("two")
 SHAPE = "Expects a sequence of name/attr tuples or a dict."
-
-
-def names(group):
-    return [name for name, _ in group.childList()]
-
+names = S.names
 
 class GroupAttributes(unittest.TestCase):
     def test_forms(self):
@@ -37,9 +33,7 @@ class GroupAttributes(unittest.TestCase):
         for bad in [None, 5, "ab", [["a", ONE]], [("a",)], [("a", ONE, 1)], [("a", 1)],
                     [("a", "s")], [(1, ONE)], {"a": 1}, {1: ONE},
                     [("a", P.IntAttribute.__new__(P.IntAttribute))]] + S.py([[(S.text("a"), ONE)]], []):
-            with self.assertRaises(TypeError) as raised:
-                P.GroupAttribute(bad)
-            self.assertEqual(str(raised.exception), SHAPE, bad)
+            self.assertEqual(S.message(self, TypeError, P.GroupAttribute, bad), SHAPE, bad)
         self.assertRaises(ValueError, P.GroupAttribute, S.subclass(list, __iter__=S._raise)([1]))
         self.assertRaises(TypeError, P.GroupAttribute, [], "x")
         group = P.GroupAttribute([("a", ONE)])
@@ -64,14 +58,6 @@ class GroupAttributes(unittest.TestCase):
         self.assertFalse(group.getGroupInherit())
         self.assertRaises(TypeError, group.getChildByName, "a\x00b")
         self.assertRaises(TypeError, group.getChildByIndex, "0")
-        for receiver in [P.GroupAttribute.__new__(P.GroupAttribute), P.Attribute.__new__(
-                S.subclass(P.GroupAttribute))]:
-            for name in ("getNumberOfChildren", "childList", "getGroupInherit", "getChildName",
-                         "getChildByIndex", "getChildByName"):
-                args = ("bad argument",) if name.startswith("getChild") else ()
-                with self.assertRaises(TypeError) as raised:
-                    getattr(P.GroupAttribute, name)(receiver, *args)
-                self.assertEqual(str(raised.exception), "Invalid attr")
 
 
 @unittest.skipUnless(S.PY3, "groups are mappings on Python 3")
@@ -111,13 +97,9 @@ class Builders(unittest.TestCase):
             self.assertIs(type(group.getChildByName(name)), type(expected))
         for bad in S.py((S.long_int(1), S.text("s")), ()) + (None, [1], 1j,
                                                              P.IntAttribute.__new__(P.IntAttribute)):
-            with self.assertRaises(TypeError) as raised:
-                builder.set("x", bad)
-            self.assertEqual(str(raised.exception),
+            self.assertEqual(S.message(self, TypeError, builder.set, "x", bad),
                              "Requires a string and an attr, int, float or string")
-        with self.assertRaises(OverflowError) as raised:
-            builder.setWithUniqueName("x", 2 ** 40)
-        self.assertEqual(str(raised.exception),
+        self.assertEqual(S.message(self, OverflowError, builder.setWithUniqueName, "x", 2 ** 40),
                          "value 1099511627776 is outside the 32-bit integer range")
         for bad in (("x\x00y", 1), (1, 1), ("x",), ("x", 1, 1, 1), ("x", 1, "inherit")):
             self.assertRaises(TypeError, builder.set, *bad)
@@ -146,18 +128,12 @@ class Builders(unittest.TestCase):
         builder = P.GroupBuilder()
         for merge in (builder.update, builder.deepUpdate):
             for bad in (5, None, "x"):
-                with self.assertRaises(TypeError) as raised:
-                    merge(bad)
-                self.assertEqual(str(raised.exception), "Requires a string and an attr")
+                self.assertEqual(S.message(self, TypeError, merge, bad),
+                                 "Requires a string and an attr")
             merge(ONE)  # an attribute that is not a group merges nothing
         self.assertEqual(builder.build().getNumberOfChildren(), 0)
         P.GroupBuilder().set("left", 1)  # a builder that dies leaves nothing to the next one
         self.assertEqual(P.GroupBuilder(1).build().getNumberOfChildren(), 0)
-        empty = P.GroupBuilder.__new__(P.GroupBuilder)
-        for name in ("set", "delete", "build", "sort", "reserve", "update", "setGroupInherit"):
-            with self.assertRaises(TypeError) as raised:
-                getattr(empty, name)(*(["bad"] if name not in ("build", "sort") else []))
-            self.assertEqual(str(raised.exception), "GroupBuilder is not initialised")
 
 
 class UtilAndDelimiters(unittest.TestCase):
@@ -176,13 +152,11 @@ class UtilAndDelimiters(unittest.TestCase):
                          (P.Util.RemoveTimeSamplesUnneededForShutter, [0, 1]),
                          (P.Util.ResampleAttrWithInterp, [P.GroupAttribute()])):
             for first in (5, None, P.IntAttribute.__new__(P.IntAttribute)):
-                with self.assertRaises(TypeError) as raised:
-                    fn(first, *args)
-                self.assertEqual(str(raised.exception), "First argument must be a valid Attribute")
+                self.assertEqual(S.message(self, TypeError, fn, first, *args),
+                                 "First argument must be a valid Attribute")
         for second in (5, P.GroupAttribute(), P.NullAttribute()):
-            with self.assertRaises(TypeError) as raised:
-                P.Util.ResampleAttrWithInterp(sampled, second)
-            self.assertEqual(str(raised.exception), "Second argument must be a valid DataAttribute")
+            self.assertEqual(S.message(self, TypeError, P.Util.ResampleAttrWithInterp, sampled,
+                                       second), "Second argument must be a valid DataAttribute")
         self.assertRaises(TypeError, P.Util.RemoveTimeSamplesUnneededForShutter, sampled, "a", 1)
 
     def test_delimiters(self):

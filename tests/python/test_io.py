@@ -14,12 +14,8 @@ import unittest
 import OvAttribute
 import PyOvAttribute as P
 import support as S
-from support import INF, NAN
-
-try:
-    import cPickle
-except ImportError:
-    cPickle = pickle
+from support import INF, NAN, names
+cPickle = pickle if S.PY3 else __import__("cPickle")
 
 
 def sample_values():
@@ -73,15 +69,6 @@ class Forms(unittest.TestCase):
             mapped = mmap.mmap(-1, len(sample_values()[0].getBinary()))
             mapped.write(sample_values()[0].getBinary())
             self.assertEqual(P.Attribute.parseBinary(mapped), sample_values()[0])
-        for empty in S.empty_objects()[:8]:
-            for method, message in ((P.Attribute.getXML, "Invalid attr"),
-                                    (P.Attribute.getHash, "Invalid attr"),
-                                    (P.Attribute.getHash64, "Invalid attr"),
-                                    (P.Attribute.getBinary,
-                                     "could not getBinary representation of OvAttribute")):
-                with self.assertRaises(TypeError) as raised:
-                    method(empty)
-                self.assertEqual(str(raised.exception), message)
 
     def test_hash_and_comparison(self):
         values = sample_values()
@@ -102,7 +89,6 @@ class Forms(unittest.TestCase):
         self.assertNotEqual(P.IntAttribute(1), P.FloatAttribute(1.0))
         self.assertNotEqual(P.IntAttribute(1), 1)
         self.assertNotEqual(P.NullAttribute(), S.ClassLiar(P.NullAttribute))
-        self.assertTrue(max(words) >= 1 << 63 or max(words) < 1 << 63)
         # The first hash words of these collide: 2.7 takes them for equal, 3 looks further.
         a, b = P.IntAttribute([1743716169, -1019467852]), P.IntAttribute([326817709, -1896318671])
         self.assertEqual((a.getHash64(), hash(a), a == b, a != b), (b.getHash64(), hash(b),
@@ -116,17 +102,13 @@ class Forms(unittest.TestCase):
 
 
 class PythonText(unittest.TestCase):
-    class File(object):
-        def __init__(self):
-            self.writes = []
-
-        def write(self, text):
-            self.writes.append(text)
+    class File(list):
+        write = list.append
 
     def text_of(self, value):
         out = self.File()
         self.assertIsNone(value.writePython(out))
-        return out.writes
+        return out
 
     def test_write_and_read_back(self):
         self.assertEqual(self.text_of(P.IntAttribute({0.0: [1, 2], 0.5: [3, 4]}, 2)),
@@ -149,10 +131,10 @@ class PythonText(unittest.TestCase):
                 self.assertEqual(eval(text, {"OvAttribute": OvAttribute}), value, text)
         out = self.File()
         self.assertRaises(AttributeError, P.NullAttribute().writePython, out)
-        self.assertEqual(out.writes, [])
+        self.assertEqual(out, [])
         group = P.GroupAttribute([("a", P.IntAttribute(1)), ("n", P.NullAttribute())])
         self.assertRaises(AttributeError, group.writePython, out)
-        self.assertEqual(out.writes[-1], "('n', ")
+        self.assertEqual(out[-1], "('n', ")
         self.assertRaises(AttributeError, P.IntAttribute(1).writePython, 5)
         self.assertRaises(ValueError, P.IntAttribute(1).writePython,
                           S.subclass(object, write=S._raise)())
@@ -185,9 +167,8 @@ class PythonText(unittest.TestCase):
             ("OvAttribute.IntAttribute({0.0: [int('nan')]}, 1)", "Call where"),
         ][S.PY3:]  # 3 reads the first text back (above)
         for text, message in refused:
-            with self.assertRaises(ValueError) as raised:
-                OvAttribute.readPython(text)
-            self.assertIn(message, str(raised.exception), text[:60])
+            self.assertIn(message, S.message(self, ValueError, OvAttribute.readPython, text),
+                          text[:60])
         self.assertRaises(ValueError, OvAttribute.readPython, 5)
         self.assertNotIn("OVATTR_RAN", os.environ)
 
@@ -224,9 +205,7 @@ class Copies(unittest.TestCase):
                              (P.GroupBuilder.__new__(P.GroupBuilder), "not initialised")] + \
                 [(empty, "") for empty in S.empty_objects()]:
             for name, copier in COPIERS:
-                with self.assertRaises(TypeError) as raised:
-                    copier(obj)
-                self.assertIn(message, str(raised.exception), name)
+                self.assertIn(message, S.message(self, TypeError, copier, obj), name)
         own = S.subclass(P.IntAttribute, __reduce__=lambda self: (P.IntAttribute, ([9],)))
         self.assertEqual(copy.copy(own([1])), P.IntAttribute([9]))
         blob = cPickle.dumps(P.FloatAttribute({0.0: [1.0, 2.0], 1.0: [3.0, 4.0]}), 2)
@@ -245,10 +224,6 @@ class Copies(unittest.TestCase):
                                  stdout=subprocess.PIPE)
         out = child.communicate(cPickle.dumps(sample_values(), 2))[0]
         self.assertEqual(out.decode().strip(), repr([v.getHash() for v in sample_values()]))
-
-
-def names(group):
-    return [name for name, _ in group.childList()]
 
 
 if __name__ == "__main__":

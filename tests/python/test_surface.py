@@ -97,6 +97,30 @@ class Surface(unittest.TestCase):
         self.assertIsInstance(P.NullAttribute().parseBinary(P.IntAttribute(1).getBinary()),
                               P.IntAttribute)
 
+    def test_receivers_without_a_value(self):
+        # Checked before any argument is parsed: a bad argument changes nothing.
+        new, data, group = (lambda k: k.__new__(k)), P.DataAttribute, P.GroupAttribute
+        for owner, receivers, names, message in [
+                (P.IntAttribute, [new(P.IntAttribute), new(S.subclass(P.IntAttribute)),
+                                  P.Attribute.__new__(P.IntAttribute)], TYPED_METHODS,
+                 "Underyling Attribute is invalid."),
+                (data, [new(k) for k in (data, P.IntAttribute, P.StringAttribute,
+                                         S.subclass(P.FloatAttribute))], DATA_METHODS,
+                 "Invalid attr"),
+                (group, [new(group), P.Attribute.__new__(S.subclass(group))],
+                 TYPES["GroupAttribute"][3][:-1], "Invalid attr"),
+                (P.Attribute, S.empty_objects()[:8], ["getXML", "getHash", "getHash64"],
+                 "Invalid attr"),
+                (P.Attribute, S.empty_objects()[:8], ["getBinary"],
+                 "could not getBinary representation of OvAttribute"),
+                (P.GroupBuilder, [new(P.GroupBuilder)], TYPES["GroupBuilder"][3],
+                 "GroupBuilder is not initialised")]:
+            for receiver in receivers:
+                for name in names:
+                    args = [] if name in NO_ARGUMENTS or name == "build" else ["bad argument"]
+                    self.assertEqual(S.message(self, TypeError, getattr(owner, name), receiver,
+                                               *args), message, name)
+
 
 @unittest.skipUnless(S.PY3, "docstrings, signatures and the stub are Python 3's")
 class Stub(unittest.TestCase):
@@ -129,8 +153,7 @@ class Stub(unittest.TestCase):
                         self.assertParameters(d, real)
 
     def assertParameters(self, node, real):  # pylint: disable=invalid-name
-        """The stub's parameters of `node` are those of `real`'s signature, in order and kind,
-        and `real` says what it does."""
+        """The stub's parameters are real's, in order and kind; real has a docstring."""
         given = node.args
         kinds = [(getattr(given, "posonlyargs", []), "POSITIONAL_ONLY"),
                  (given.args, "POSITIONAL_OR_KEYWORD"), ([given.vararg], "VAR_POSITIONAL"),

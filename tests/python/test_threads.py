@@ -1,10 +1,6 @@
-"""Threads: the module gives up the interpreter lock around large library work, so several
-threads run it at once. Readers make, hash, compare, serialise, parse, resample and drop shared
-values and feed a shared builder, while a writer re-initialises the shared objects under them
-(on 3, where a value never changes, puts new objects in their places and initialises them there)
-until the readers are done. Nothing may crash, leak or answer wrongly. CI runs this under
-AddressSanitizer; under ThreadSanitizer (OVATTR_SANITIZE=thread) it finds a method that reads
-an object's handle after letting the lock go."""
+"""Threads: the module lets the interpreter lock go around large library work. Readers use
+shared values and a shared builder while a writer re-initialises (3: replaces) the shared
+objects under them; under ThreadSanitizer this finds a handle read after the lock is let go."""
 
 import os
 import sys
