@@ -461,12 +461,11 @@ Attribute parseText(Platform::StringView text, char* writable) {
   // References are resolved by the reader itself (resolveReferences), not by pugixml.
   const unsigned options = (pugi::parse_default & ~pugi::parse_escapes) |
                            pugi::parse_ws_pcdata_single | pugi::parse_fragment;
-  // In place, pugixml writes a NUL over the last byte and reads the text before it, which only
-  // reads the same as the whole text when that byte is a blank: a stray character after the
-  // root would otherwise go unseen. Any other text is read from pugixml's own copy.
-  if (writable && !std::strchr(" \t\r\n", text.data()[text.size() - 1])) writable = nullptr;
+  // pugixml reads the last byte of its buffer as the end: its own copy ends in an added NUL, and
+  // a buffer in place must too (text[size], which parseXMLInPlace's caller provides), or the
+  // last byte of the text would be dropped and errors placed otherwise.
   pugi::xml_parse_result result =
-      writable ? doc.load_buffer_inplace(writable, text.size(), options, pugi::encoding_utf8)
+      writable ? doc.load_buffer_inplace(writable, text.size() + 1, options, pugi::encoding_utf8)
                : doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
   if (!result)
     throw XmlParseError(std::string("invalid attribute XML: ") + result.description() +
@@ -479,7 +478,8 @@ Attribute parseText(Platform::StringView text, char* writable) {
 Attribute Attribute::parseXML(Platform::StringView text) { return parseText(text, nullptr); }
 
 Attribute Attribute::parseXMLInPlace(char* text, size_t size) {
-  return parseText(Platform::StringView(text, text ? size : 0), text);
+  // Without the NUL after the text, from a copy.
+  return parseText(Platform::StringView(text, text ? size : 0), text && !text[size] ? text : nullptr);
 }
 
 }  // namespace Tessark::internal::OvAttribute

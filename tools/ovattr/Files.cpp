@@ -141,6 +141,7 @@ InputBytes::InputBytes(const std::string& path) : m_name(displayName(path)) {
     used += static_cast<size_t>(n);
   }
   m_buffer.resize(used);
+  m_buffer.push_back('\0');  // what scratch() promises after the bytes
   m_data = m_buffer.data();
   m_size = used;
 }
@@ -154,6 +155,13 @@ InputBytes::~InputBytes() {
 
 char* InputBytes::scratch() {
   if (!m_map) return m_buffer.data();
+  // Past the end of a file, the rest of its last page reads as zeros in a map; a file that fills
+  // its last page has no such byte, and is copied.
+  if (m_size % static_cast<size_t>(::sysconf(_SC_PAGESIZE)) == 0) {
+    m_buffer.assign(m_data, m_data + m_size);
+    m_buffer.push_back('\0');
+    return m_buffer.data();
+  }
   if (!m_writable && ::mprotect(m_map, m_size, PROT_READ | PROT_WRITE) != 0)
     throw ToolError(systemError(m_name, "cannot map"));
   m_writable = true;

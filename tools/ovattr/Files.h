@@ -54,8 +54,9 @@ class InputBytes {
   ~InputBytes();
 
   const char* data() const noexcept { return m_data; }
-  // The bytes, to be overwritten as scratch: a private map of a file is made writable (the
-  // pages written become copies; the file never changes). Throws ToolError when it cannot be.
+  // The bytes, to be overwritten as scratch, followed by a NUL: a private map of a file is made
+  // writable (the pages written become copies; the file never changes). Throws ToolError when it
+  // cannot be.
   char* scratch();
   // Reads every page of a map in now: faster, for a caller that goes through all of them, than
   // faulting them in one by one as they are touched.

@@ -116,9 +116,11 @@ class OVATTR_API Attribute {
   static Attribute parseXML(Platform::StringView text);
   // As parseXML, but the XML reader works in `text` itself, overwriting it, rather than in a
   // copy of it: for a caller whose buffer is scratch (a private map of a file, say), this saves
-  // allocating and filling a buffer the size of the text. The bytes of `text` are unspecified
-  // afterwards, whether it parses or not; the attribute does not refer to them. Text that does not
-  // end in a blank (as getXML's does) is read from a copy all the same.
+  // allocating and filling a buffer the size of the text. `text[size]` must be readable, and a
+  // NUL for the text to be read in place (as after a std::string's data, or past the end of a
+  // file's last, partly filled page in a map of it); otherwise the text is read from a copy. The
+  // bytes of `text` and that NUL are unspecified afterwards, whether it parses or not; the
+  // attribute does not refer to them.
   static Attribute parseXMLInPlace(char* text, size_t size);
 
   // Replaces `out` with the binary form (see docs/formats.md); leaves it empty for an invalid
