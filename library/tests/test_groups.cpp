@@ -1,7 +1,5 @@
-// Groups and the builder, checked against a plain model of the rules: a tree of named children
-// kept in vectors, with the path, replacement, unique-name, merge and sort rules written the
-// obvious way. Random operation sequences in both modes must give the model's group after
-// every step, and name lookups must find what the model finds.
+// Groups and the builder against a plain model of the rules (paths, replacement, unique names,
+// merges, sorting): random edits in both modes must give the model's group after every step.
 
 #include <algorithm>
 #include <string>
@@ -45,20 +43,17 @@ struct Node {
 
 // Does `a` hold exactly what `node` describes?
 ::testing::AssertionResult matches(const Node& node, const Attribute& a, const std::string& at) {
-  if (!node.isGroup()) {
-    if (a == node.leaf) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "leaf differs at '" << at << "'";
-  }
   const GroupAttribute group(a);
-  if (!group.isValid() || group.getGroupInherit() != node.inherit ||
-      group.getNumberOfChildren() != static_cast<int64_t>(node.children.size()))
-    return ::testing::AssertionFailure() << "group differs at '" << at << "'";
-  for (size_t i = 0; i < node.children.size(); ++i) {
-    const auto index = static_cast<int64_t>(i);
-    if (group.getChildName(index) != node.children[i].name)
+  const auto n = static_cast<int64_t>(node.children.size());
+  if (node.isGroup() ? !group.isValid() || group.getGroupInherit() != node.inherit ||
+                           group.getNumberOfChildren() != n
+                     : !(a == node.leaf))
+    return ::testing::AssertionFailure() << "differs at '" << at << "'";
+  for (int64_t i = 0; i < n; ++i) {
+    const Node& child = node.children[static_cast<size_t>(i)];
+    if (group.getChildName(i) != child.name)
       return ::testing::AssertionFailure() << "name " << i << " differs at '" << at << "'";
-    auto child = matches(node.children[i], group.getChildByIndex(index), at + "/" + node.children[i].name);
-    if (!child) return child;
+    if (auto r = matches(child, group.getChildByIndex(i), at + "/" + child.name); !r) return r;
   }
   return ::testing::AssertionSuccess();
 }
@@ -72,21 +67,16 @@ class Model {
   }
 
   void del(const std::string& name) {
-    Node* parent = m_strict ? &m_root : walk(m_root, name);
-    if (!parent) return;
-    const std::string last = m_strict ? name : name.substr(name.rfind('.') + 1);
-    auto& c = parent->children;
-    c.erase(std::remove_if(c.begin(), c.end(), [&](const Node& n) { return n.name == last; }),
-            c.end());
+    std::string last;
+    if (Node* parent = parentOf(m_root, name, last)) {
+      auto& c = parent->children;
+      c.erase(std::remove_if(c.begin(), c.end(), [&](const Node& n) { return n.name == last; }),
+              c.end());
+    }
   }
 
-  void update(const GroupAttribute& group) {
-    for (int64_t i = 0; i < group.getNumberOfChildren(); ++i)
-      set(group.getChildName(i), group.getChildByIndex(i), true);
-  }
-
-  // As update, except that a group child merges into a group the builder has at that name.
-  void deepUpdate(const GroupAttribute& group) { deepUpdate(m_root, group); }
+  // update, or deepUpdate: a group child merges into a group the builder has at that name.
+  void update(const GroupAttribute& group, bool deep) { update(m_root, group, deep); }
 
   void sort() {
     std::stable_sort(m_root.children.begin(), m_root.children.end(),
@@ -140,30 +130,31 @@ class Model {
     parent->put(Node::of(last, value));
   }
 
-  // The node holding the last step of a path through existing groups, or null.
-  static Node* walk(Node& root, std::string name) {
+  // The node holding the last step of a path through existing groups (that step in `last`),
+  // or null.
+  Node* parentOf(Node& root, const std::string& name, std::string& last) const {
     Node* node = &root;
-    for (size_t dot; (dot = name.find('.')) != std::string::npos; name.erase(0, dot + 1)) {
-      node = node->find(name.substr(0, dot));
+    last = name;
+    for (size_t dot; !m_strict && (dot = last.find('.')) != std::string::npos; last.erase(0, dot + 1)) {
+      node = node->find(last.substr(0, dot));
       if (!node || !node->isGroup()) return nullptr;
     }
     return node;
   }
 
-  void deepUpdate(Node& into, const GroupAttribute& group) {
+  void update(Node& into, const GroupAttribute& group, bool deep) {
     for (int64_t i = 0; i < group.getNumberOfChildren(); ++i) {
       const std::string name = group.getChildName(i);
       const Attribute child = group.getChildByIndex(i);
-      if (child.getType() == kAttrTypeGroup && validName(name)) {
-        Node* parent = m_strict ? &into : walk(into, name);
-        Node* existing =
-            parent ? parent->find(m_strict ? name : name.substr(name.rfind('.') + 1)) : nullptr;
-        if (existing && existing->isGroup()) {
-          deepUpdate(*existing, GroupAttribute(child));
-          continue;
-        }
-      }
-      set(into, name, child, true);
+      std::string last;
+      Node* parent = deep && child.getType() == kAttrTypeGroup && validName(name)
+                         ? parentOf(into, name, last)
+                         : nullptr;
+      Node* existing = parent ? parent->find(last) : nullptr;
+      if (existing && existing->isGroup())
+        update(*existing, GroupAttribute(child), true);
+      else
+        set(into, name, child, true);
     }
   }
 
@@ -216,7 +207,7 @@ void runModel(bool strict, uint32_t seed) {
                                      ? value
                                      : GroupBuilder().set(name, value).build());
       (inherit ? builder.deepUpdate(other) : builder.update(other));
-      (inherit ? model.deepUpdate(other) : model.update(other));
+      model.update(other, inherit);
     } else if (action == 7) {
       builder.sort().setGroupInherit(inherit);
       model.sort();
