@@ -301,27 +301,5 @@ TEST(Groups, Lookups) {
       EXPECT_EQ(&a == &b, a == b && a.getHash() == b.getHash());
 }
 
-TEST(Groups, TenThousandLevelsOnASmallStack) {
-  constexpr int kDepth = 10000;
-  onSmallStack([] {
-    Attribute deep = IntAttribute(7);
-    for (int i = 0; i < kDepth; ++i) deep = GroupBuilder().set("c", deep).build();
-    std::string path = "c";
-    for (int i = 1; i < kDepth; ++i) path += ".c";
-    EXPECT_EQ(GroupAttribute(deep).getChildByName(path), IntAttribute(7));
-    const Attribute viaXml = Attribute::parseXML(deep.getXML());
-    const Attribute viaBinary = fromBinary(binaryOf(deep));
-    EXPECT_TRUE(deep == viaXml && deep == viaBinary);
-    EXPECT_EQ(deep.getHash(), viaBinary.getHash());
-    EXPECT_EQ(RemoveTimeSamplesIfAllSame(deep)._data(), deep._data());
-    GroupBuilder merged;
-    merged.deepUpdate(GroupAttribute(deep)).deepUpdate(GroupAttribute(viaXml));
-    EXPECT_EQ(merged.build(), deep);
-    GroupBuilder nested;
-    nested.set(path, IntAttribute(7));
-    EXPECT_EQ(nested.build(), deep);
-  });  // and every tree is released on the small stack too
-}
-
 }  // namespace
 }  // namespace libtest
