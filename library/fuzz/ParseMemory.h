@@ -13,13 +13,13 @@
 #endif
 #endif
 
+namespace ovattr_fuzz {
+
 #if defined(OVATTR_FUZZ_COUNTS_MEMORY)
 // From the sanitizer runtime (declared here: gcc installs no header for them).
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*));
 extern "C" size_t __sanitizer_get_allocated_size(const volatile void* ptr);
-
-namespace ovattr_fuzz {
 
 constexpr bool kCountsMemory = true;
 
@@ -52,11 +52,7 @@ size_t peakBytesOf(Work&& work) {
   return static_cast<size_t>(tPeakBytes);
 }
 
-}  // namespace ovattr_fuzz
-
 #else
-
-namespace ovattr_fuzz {
 
 constexpr bool kCountsMemory = false;
 
@@ -66,6 +62,6 @@ size_t peakBytesOf(Work&& work) {
   return 0;
 }
 
-}  // namespace ovattr_fuzz
-
 #endif
+
+}  // namespace ovattr_fuzz

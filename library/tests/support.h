@@ -82,10 +82,8 @@ class Generator {
         return data<float>([this] { return bits<float, uint32_t>(); });
       case 3:
         return data<double>([this] { return bits<double, uint64_t>(); });
-      case 4: {
-        std::deque<std::string>& pool = m_strings;
-        return data<const char*>([this, &pool] { return pool.emplace_back(text()).c_str(); });
-      }
+      case 4:
+        return data<const char*>([this] { return m_strings.emplace_back(text()).c_str(); });
       default: {
         GroupBuilder builder(pick(2) ? GroupBuilder::BuilderModeStrict
                                      : GroupBuilder::BuilderModeNormal);

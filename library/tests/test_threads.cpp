@@ -1,7 +1,5 @@
-// Shared values used from many threads at once: copies, first hashes, reads, serialisation,
-// builders over shared children, and last releases from any thread. The counts at the end
-// catch lost updates anywhere; the ThreadSanitizer build (OVATTR_SANITIZE=thread) catches the
-// races that happen to come out right.
+// Shared values used from many threads at once. The counts at the end catch lost updates; the
+// ThreadSanitizer build (OVATTR_SANITIZE=thread) catches the races that happen to come out right.
 
 #include <atomic>
 #include <thread>
@@ -54,8 +52,7 @@ TEST(Threads, SharedValuesFromEveryThread) {
 }
 
 TEST(Threads, LastReleaseFromAnyThread) {
-  // Every thread holds shares of every tree and of sample vectors; whichever drops the last
-  // one frees it (the leak checkers and sanitizers see a double or missed free).
+  // Whichever thread drops the last share frees it (sanitizers see a double or missed free).
   for (int round = 0; round < 50; ++round) {
     std::vector<Attribute> trees;
     Generator random(static_cast<uint32_t>(round));
