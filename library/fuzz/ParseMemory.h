@@ -1,6 +1,5 @@
-// The most heap a piece of work holds at once beyond what was held when it began, as the
-// address sanitizer's allocation hooks see it; 0 in builds without that sanitizer. The fuzz
-// targets and the library's tests hold parses to the bounds docs/formats.md states.
+// The most heap a piece of work holds at once beyond what it began with, as the address
+// sanitizer's allocation hooks see it (0 without that sanitizer), for docs/formats.md's bounds.
 #pragma once
 
 #include <cstddef>
@@ -28,8 +27,8 @@ constexpr bool kCountsMemory = true;
 inline thread_local bool tMeasuring = false;
 inline thread_local long long tLiveBytes = 0, tPeakBytes = 0;
 
-// Installed once per program: each installation would count every allocation once more. The
-// free hook runs before the block is freed, while its size can still be asked.
+// Once per program: each installation counts every allocation once more. The free hook runs
+// while the block's size can still be asked.
 inline void installHooks() {
   static const bool installed = __sanitizer_install_malloc_and_free_hooks(
       [](const volatile void*, size_t size) {

@@ -21,8 +21,7 @@ inline void fail(const char* why) {
   std::abort();
 }
 
-// Null when `a` reads back from its XML and its binary form equal, with the same hash, and
-// writes the same text and bytes again; else which form does not.
+// Null when `a` reads back equal from both forms and writes them again the same, else which not.
 inline const char* roundTripBroken(const ova::Attribute& a) {
   const auto binary = [](const ova::Attribute& v) {
     std::vector<char> out;
@@ -79,7 +78,7 @@ struct Rewrite : ova::BinaryVisitor {
 };
 
 // Null when hashBinary and readBinary agree with parseBinary on the bytes (the same refusal
-// and message, or the same hash and bytes written back), else which differs.
+// and message, or the same hash and bytes), else which does not.
 inline const char* readersDisagree(std::string_view bytes, int64_t budget = -1) {
   std::string error, hashError, readError;
   const ova::Attribute a = ova::Attribute::parseBinary(bytes.data(), bytes.size(), &error);

@@ -1,8 +1,5 @@
-// Fuzz target for Attribute::parseXML: text is refused with an XmlParseError (anything else
-// thrown is a finding) within 32 times its size, or gives an attribute that round-trips through
-// both forms. parseXMLInPlace must read it the same, or refuse it with the same message.
-
-#include <utility>
+// Fuzz target for Attribute::parseXML: text is refused with an XmlParseError within 32 times its
+// size, or round-trips through both forms; parseXMLInPlace reads or refuses it the same.
 
 #include "ParseMemory.h"
 #include "Readers.h"
@@ -11,30 +8,33 @@ using namespace ovattr_fuzz;
 
 namespace {
 
-// What `parse` gives, or an invalid handle and the refusal's message.
+// The message of the XmlParseError that parse() throws, else "" with its result in `a`;
+// anything else thrown is a finding.
 template <typename Parse>
-std::pair<ova::Attribute, std::string> attempt(Parse&& parse) {
+std::string refusal(ova::Attribute& a, Parse&& parse) {
   try {
-    return {parse(), ""};
+    a = parse();
   } catch (const ova::XmlParseError& e) {
-    return {ova::Attribute(), e.what()};
+    return e.what();
   }
+  return "";
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ova::Platform::StringView text(reinterpret_cast<const char*>(data), size);
-  std::pair<ova::Attribute, std::string> read;
-  if (peakBytesOf([&] { read = attempt([&] { return ova::Attribute::parseXML(text); }); }) >
+  ova::Attribute a, inPlace;
+  std::string refused;
+  if (peakBytesOf([&] { refused = refusal(a, [&] { return ova::Attribute::parseXML(text); }); }) >
       32 * size + 65536)
     fail("parsing took more than 32 times the text's size");
   std::string scratch(text.data(), size);
-  const auto inPlace = attempt([&] { return ova::Attribute::parseXMLInPlace(scratch.data(), size); });
-  if (!(inPlace.first == read.first) || inPlace.second != read.second)
+  if (refusal(inPlace, [&] { return ova::Attribute::parseXMLInPlace(scratch.data(), size); }) !=
+          refused || !(inPlace == a))
     fail("parseXMLInPlace reads the text otherwise");
-  if (!read.second.empty()) return 0;
-  if (!read.first.isValid()) fail("parseXML returned an invalid handle without throwing");
-  fail(roundTripBroken(read.first));
+  if (!refused.empty()) return 0;
+  if (!a.isValid()) fail("parseXML returned an invalid handle without throwing");
+  fail(roundTripBroken(a));
   return 0;
 }

@@ -13,6 +13,13 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
+// One float per sample, at the times given.
+FloatAttribute series(std::vector<float> times, std::vector<float> values) {
+  std::vector<const float*> rows;
+  for (const float& v : values) rows.push_back(&v);
+  return FloatAttribute(times.data(), static_cast<int64_t>(times.size()), rows.data(), 1, 1);
+}
+
 template <typename A>
 class DataKinds : public ::testing::Test {};
 TYPED_TEST_SUITE(DataKinds, Kinds);
@@ -112,9 +119,7 @@ TYPED_TEST(DataKinds, HandlesShareOneBlock) {
 }
 
 TEST(DataLookups, NearestAndBounding) {
-  const float times[] = {-1.0f, 0.0f, 2.0f, 5.0f, kInf}, values[] = {0, 1, 2, 3, 4};
-  const float* rows[] = {values, values + 1, values + 2, values + 3, values + 4};
-  const FloatAttribute a(times, 5, rows, 1, 1);
+  const FloatAttribute a = series({-1.0f, 0.0f, 2.0f, 5.0f, kInf}, {0, 1, 2, 3, 4});
   const struct {
     float time;
     int64_t nearest;
@@ -162,15 +167,12 @@ TEST(DataLookups, Values) {
 
 TEST(DataHash, EveryPartOfTheValueCounts) {
   const float one = 1.0f;
-  const float* row = &one;
-  const float* rows[] = {&one, &one};
-  const float times[] = {0.0f, 1.0f};
   const Attribute base = FloatAttribute(&one, 1, 1);
   uint32_t bits;
   std::memcpy(&bits, &one, 4);
   std::vector<Attribute> different = {
       FloatAttribute(&one, 1, 2), FloatAttribute(&one, 0, 1),
-      FloatAttribute(&times[1], 1, &row, 1, 1), FloatAttribute(times, 2, rows, 1, 1),
+      series({1}, {1}), series({0, 1}, {1, 1}),
       DoubleAttribute(1.0),
       IntAttribute(1), StringAttribute("1"), NullAttribute(), GroupBuilder().build()};
   for (uint32_t flip = 1; flip; flip <<= 1) {
@@ -200,11 +202,6 @@ TEST(DataHash, EveryPartOfTheValueCounts) {
 }
 
 TEST(DataUtil, TimeSamples) {
-  auto series = [](std::vector<float> times, std::vector<float> values) {
-    std::vector<const float*> rows;
-    for (const float& v : values) rows.push_back(&v);
-    return FloatAttribute(times.data(), static_cast<int64_t>(times.size()), rows.data(), 1, 1);
-  };
   const FloatAttribute constant = series({1, 2, 3}, {4, 4, 4});
   EXPECT_EQ(RemoveTimeSamplesIfAllSame(constant), series({0}, {4}));
   const FloatAttribute differs = series({1, 2}, {0.0f, -0.0f});
