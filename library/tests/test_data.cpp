@@ -141,8 +141,7 @@ TEST(DataLookups, NearestAndBounding) {
   EXPECT_EQ(low, 99.0f);
   EXPECT_TRUE(a.getBoundingSampleTimes(nullptr, nullptr, 1.0f));
   for (int64_t i : {int64_t{-1}, int64_t{5}, std::numeric_limits<int64_t>::min()}) {
-    EXPECT_EQ(a.getSampleTime(i), 0.0f);
-    EXPECT_TRUE(a.getSample(i).empty());
+    EXPECT_TRUE(a.getSampleTime(i) == 0.0f && a.getSample(i).empty()) << i;
   }
 }
 

@@ -46,11 +46,8 @@ std::string dataXml(const std::string& type, const std::string& values, const st
 TEST(Formats, KeptFilesReadAndWriteBackTheSame) {
   std::map<std::string, std::string> pinned;
   std::istringstream hashes(readFile(kCorpus / "hashes.txt"));
-  for (std::string label, hash; hashes >> label >> hash;)
-    if (label[0] == '#')
-      std::getline(hashes, hash);  // a comment
-    else
-      pinned[label] = hash;
+  for (std::string line; std::getline(hashes, line);)
+    if (line[0] != '#') pinned[line.substr(0, line.find(' '))] = line.substr(line.find(' ') + 1);
   size_t checked = 0;
   for (const auto& entry : fs::directory_iterator(kCorpus / "parseXML")) {
     const std::string label = entry.path().stem().string(), text = readFile(entry.path());
@@ -115,12 +112,10 @@ TEST(Formats, EveryCutAndFlippedByte) {
         bad[i] = static_cast<char>(bad[i] ^ mask);
         const Attribute a = fromBinary(bad);
         EXPECT_STREQ(ovattr_fuzz::readersDisagree(bad), nullptr);
-        if (!a.isValid() || i < 8) {
-          EXPECT_FALSE(a.isValid()) << "header byte " << i;
-          ++refused;
-          continue;
-        }
-        ASSERT_EQ(fromBinary(binaryOf(a)), a) << "byte " << i << " mask " << mask;
+        EXPECT_FALSE(a.isValid() && i < 8) << "header byte " << i;
+        refused += !a.isValid();
+        ASSERT_STREQ(a.isValid() ? ovattr_fuzz::roundTripBroken(a) : nullptr, nullptr)
+            << "byte " << i << " mask " << mask;
       }
     }
     EXPECT_GT(refused, 24u);
