@@ -16,9 +16,19 @@ namespace ova = ::Tessark::internal::OvAttribute;
 
 // A finding when `why` is not null.
 inline void fail(const char* why) {
-  if (!why) return;
-  std::fprintf(stderr, "fuzz target: %s\n", why);
-  std::abort();
+  if (why) std::fprintf(stderr, "fuzz target: %s\n", why), std::abort();
+}
+
+// The message of the XmlParseError that parse() throws, else "" with its result in `a`;
+// anything else thrown is a finding.
+template <typename Parse>
+std::string refusal(ova::Attribute& a, Parse&& parse) {
+  try {
+    a = parse();
+  } catch (const ova::XmlParseError& e) {
+    return e.what();
+  }
+  return "";
 }
 
 // Null when `a` reads back equal from both forms and writes them again the same, else which not.

@@ -6,22 +6,6 @@
 
 using namespace ovattr_fuzz;
 
-namespace {
-
-// The message of the XmlParseError that parse() throws, else "" with its result in `a`;
-// anything else thrown is a finding.
-template <typename Parse>
-std::string refusal(ova::Attribute& a, Parse&& parse) {
-  try {
-    a = parse();
-  } catch (const ova::XmlParseError& e) {
-    return e.what();
-  }
-  return "";
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ova::Platform::StringView text(reinterpret_cast<const char*>(data), size);
   ova::Attribute a, inPlace;

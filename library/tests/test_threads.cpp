@@ -31,8 +31,7 @@ TEST(Threads, SharedValuesFromEveryThread) {
   const GroupAttribute shared = GroupBuilder().set("v", values[0]).build();
   std::vector<uint64_t> counts;
   for (const Attribute& v : values) counts.push_back(refCount(v));
-  constexpr int kThreads = 8;
-  together(kThreads, [&](int t) {
+  together(8, [&](int t) {
     std::vector<Attribute> mine;
     for (int round = 0; round < 20; ++round) {
       for (size_t i = 0; i < values.size(); ++i) {
