@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "support.h"
@@ -29,12 +30,10 @@ TYPED_TEST(DataKinds, ConstructionKeepsWhatItIsGiven) {
   const T values[] = {valueOf<T>(1), valueOf<T>(2), valueOf<T>(3)};
   for (int64_t tupleSize : {int64_t{2}, int64_t{0}, int64_t{-3}}) {
     TypeParam a(values, 3, tupleSize);
-    EXPECT_EQ(a.getType(), TypeParam::kType);
-    EXPECT_EQ(a.getTupleSize(), tupleSize);
-    EXPECT_EQ(a.getNumberOfValues(), 3);
-    EXPECT_EQ(a.getNumberOfTuples(), tupleSize > 0 ? 3 / tupleSize : 0);
-    EXPECT_EQ(a.getNumberOfTimeSamples(), 1);
-    EXPECT_EQ(a.getSampleTime(0), 0.0f);
+    EXPECT_EQ(std::make_tuple(a.getType(), a.getTupleSize(), a.getNumberOfValues(),
+                              a.getNumberOfTuples(), a.getNumberOfTimeSamples(), a.getSampleTime(0)),
+              std::make_tuple(TypeParam::kType, tupleSize, int64_t{3},
+                              tupleSize > 0 ? 3 / tupleSize : 0, int64_t{1}, 0.0f));
     const ConstVector<T> sample = a.getSample(0);
     ASSERT_EQ(sample.size(), 3u);
     for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(same(sample[i], values[i]));
@@ -193,11 +192,9 @@ TEST(DataHash, EveryPartOfTheValueCounts) {
   const DoubleAttribute fresh(2.5);
   EXPECT_FALSE(fresh.getCachedHash(&cached));
   const Hash computed = fresh.getHash();
-  EXPECT_TRUE(fresh.getCachedHash(&cached));
-  EXPECT_EQ(cached, computed);
-  EXPECT_EQ(Attribute(), Attribute());
-  EXPECT_FALSE(Attribute() == NullAttribute());
-  EXPECT_EQ(NullAttribute(), NullAttribute());
+  EXPECT_TRUE(fresh.getCachedHash(&cached) && cached == computed);
+  EXPECT_TRUE(Attribute() == Attribute() && !(Attribute() == NullAttribute()) &&
+              NullAttribute() == NullAttribute());
 }
 
 TEST(DataUtil, TimeSamples) {

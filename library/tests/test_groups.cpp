@@ -19,11 +19,8 @@ struct Node {
   std::vector<Node> children;
 
   static Node of(std::string name, const Attribute& value) {
-    Node node{std::move(name), value, true, {}};
-    const GroupAttribute group(value);
-    if (!group.isValid()) return node;
-    node.leaf = Attribute();
-    node.inherit = group.getGroupInherit();
+    const GroupAttribute group(value);  // an invalid view: no children
+    Node node{std::move(name), group.isValid() ? Attribute() : value, group.getGroupInherit(), {}};
     for (int64_t i = 0; i < group.getNumberOfChildren(); ++i)
       node.children.push_back(of(group.getChildName(i), group.getChildByIndex(i)));
     return node;
