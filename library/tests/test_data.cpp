@@ -70,10 +70,9 @@ TYPED_TEST(DataKinds, SamplesAreSortedAndDistinct) {
     EXPECT_EQ(a.getSampleTime(i), times[order[i]]);
     EXPECT_TRUE(same(a.getSample(i)[0], rows[order[i]][0]));
   }
-  for (std::vector<float> bad : {std::vector<float>{0.0f, kNaN}, {1.0f, 0.0f, 1.0f}, {0.0f, -0.0f}}) {
+  for (std::vector<float> bad : {std::vector<float>{0.0f, kNaN}, {1.0f, 0.0f, 1.0f}, {0.0f, -0.0f}})
     EXPECT_THROW(TypeParam(bad.data(), static_cast<int64_t>(bad.size()), rows, 1, 1),
                  std::invalid_argument);
-  }
   const TypeParam none(nullptr, 3, rows, 1, 1);
   EXPECT_EQ(none.getNumberOfTimeSamples(), 0);
   EXPECT_TRUE(none.getSample(0).empty() && none.getNearestSample(0.0f).empty());

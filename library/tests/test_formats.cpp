@@ -49,10 +49,7 @@ TEST(Formats, KeptFilesReadAndWriteBackTheSame) {
   for (const auto& entry : fs::directory_iterator(kCorpus / "parseXML")) {
     const std::string label = entry.path().stem().string(), text = readFile(entry.path());
     SCOPED_TRACE(label);
-    if (label.rfind("bad_", 0) == 0) {
-      xmlRefusal(text);
-      continue;
-    }
+    if (label.rfind("bad_", 0) == 0 && !xmlRefusal(text).empty()) continue;
     const Attribute a = Attribute::parseXML(text);
     EXPECT_EQ(a.getHash().str(), pinned[label]);
     if (label.rfind("hand_", 0) == 0) continue;

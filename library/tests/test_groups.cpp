@@ -56,13 +56,9 @@ struct Node {
   return ::testing::AssertionSuccess();
 }
 
-class Model {
- public:
-  explicit Model(bool strict) : m_strict(strict) {}
-
-  void set(const std::string& name, const Attribute& value, bool inherit, bool unique = false) {
-    set(root, name, value, inherit, unique);
-  }
+struct Model {
+  bool strict;
+  Node root;
 
   void del(const std::string& name) {
     std::string last;
@@ -72,9 +68,6 @@ class Model {
               c.end());
     }
   }
-
-  // update, or deepUpdate: a group child merges into a group the builder has at that name.
-  void update(const GroupAttribute& group, bool deep) { update(root, group, deep); }
 
   void sort() {
     std::stable_sort(root.children.begin(), root.children.end(),
@@ -94,10 +87,9 @@ class Model {
     }
   }
 
- private:
   bool validName(const std::string& name) const {
     if (name.empty()) return false;
-    if (m_strict || name.find('.') == std::string::npos) return true;
+    if (strict || name.find('.') == std::string::npos) return true;
     return name.front() != '.' && name.back() != '.' && name.find("..") == std::string::npos;
   }
 
@@ -120,7 +112,7 @@ class Model {
                  std::optional<bool> create = std::nullopt) const {
     Node* node = &from;
     last = name;
-    for (size_t dot; !m_strict && (dot = last.find('.')) != std::string::npos; last.erase(0, dot + 1)) {
+    for (size_t dot; !strict && (dot = last.find('.')) != std::string::npos; last.erase(0, dot + 1)) {
       const std::string head = last.substr(0, dot);
       Node* step = node->find(head);
       if (create && (!step || !step->isGroup()))
@@ -131,6 +123,7 @@ class Model {
     return node;
   }
 
+  // update, or deepUpdate: a group child merges into a group the builder has at that name.
   void update(Node& into, const GroupAttribute& group, bool deep) {
     for (int64_t i = 0; i < group.getNumberOfChildren(); ++i) {
       const std::string name = group.getChildName(i);
@@ -147,10 +140,6 @@ class Model {
     }
   }
 
-  bool m_strict;
-
- public:
-  Node root;
 };
 
 std::string randomName(Generator& random, bool allowOdd) {
@@ -178,7 +167,7 @@ Attribute randomValue(Generator& random, bool strict, int depth = 0) {
 void runModel(bool strict, uint32_t seed) {
   Generator random(seed);
   GroupBuilder builder(strict ? GroupBuilder::BuilderModeStrict : GroupBuilder::BuilderModeNormal);
-  Model model(strict);
+  Model model{strict, {}};
   for (int step = 0; step < 400; ++step) {
     const std::string name = randomName(random, true);
     const bool inherit = random.pick(2);
@@ -186,10 +175,10 @@ void runModel(bool strict, uint32_t seed) {
     const int action = random.pick(9);
     if (action < 3) {
       builder.set(name, value, inherit);
-      model.set(name, value, inherit);
+      model.set(model.root, name, value, inherit);
     } else if (action == 3) {
       builder.setWithUniqueName(name, value, inherit);
-      model.set(name, value, inherit, true);
+      model.set(model.root, name, value, inherit, true);
     } else if (action < 6) {
       builder.del(name);
       model.del(name);
@@ -198,7 +187,7 @@ void runModel(bool strict, uint32_t seed) {
                                      ? value
                                      : GroupBuilder().set(name, value).build());
       (inherit ? builder.deepUpdate(other) : builder.update(other));
-      model.update(other, inherit);
+      model.update(model.root, other, inherit);
     } else if (action == 7) {
       builder.sort().setGroupInherit(inherit);
       model.sort();
