@@ -88,8 +88,7 @@ class Generator {
         GroupBuilder builder(pick(2) ? GroupBuilder::BuilderModeStrict
                                      : GroupBuilder::BuilderModeNormal);
         for (int i = pick(5); i > 0; --i) builder.set(text() + "n", any(depth + 1), pick(2));
-        builder.setGroupInherit(pick(2));
-        return builder.build();
+        return builder.setGroupInherit(pick(2)).build();
       }
     }
   }

@@ -158,8 +158,7 @@ Attribute randomValue(Generator& random, bool strict, int depth = 0) {
     GroupBuilder nested(strict ? GroupBuilder::BuilderModeStrict : GroupBuilder::BuilderModeNormal);
     for (int i = random.pick(4); i > 0; --i)
       nested.set(randomName(random, false), randomValue(random, strict, depth + 1));
-    nested.setGroupInherit(random.pick(2));
-    return nested.build();
+    return nested.setGroupInherit(random.pick(2)).build();
   }
   return random.pick(8) == 0 ? Attribute() : random.any(2);
 }

@@ -15,8 +15,7 @@ void together(int n, const std::function<void(int)>& work) {
   std::vector<std::thread> threads;
   for (int i = 0; i < n; ++i)
     threads.emplace_back([&, i] {
-      ++ready;
-      while (ready.load() < n) std::this_thread::yield();
+      for (++ready; ready.load() < n;) std::this_thread::yield();
       work(i);
     });
   for (std::thread& t : threads) t.join();
