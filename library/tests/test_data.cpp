@@ -89,8 +89,7 @@ TYPED_TEST(DataKinds, HandlesShareOneBlock) {
   {
     Attribute b = a;  // copies share; views share
     const DataAttribute view(b);
-    ConstVector<T> sample = a.getSample(0);
-    ConstVector<T> copy = sample;
+    ConstVector<T> sample = a.getSample(0), copy = sample;
     EXPECT_EQ(refCount(a), 5u);
     EXPECT_EQ(copy.data(), sample.data());
     EXPECT_EQ(copy.getAttribute()._data(), a._data());
@@ -165,15 +164,13 @@ TEST(DataLookups, Values) {
 TEST(DataHash, EveryPartOfTheValueCounts) {
   const float one = 1.0f;
   const Attribute base = FloatAttribute(&one, 1, 1);
-  uint32_t bits;
-  std::memcpy(&bits, &one, 4);
   std::vector<Attribute> different = {
       FloatAttribute(&one, 1, 2), FloatAttribute(&one, 0, 1),
       series({1}, {1}), series({0, 1}, {1, 1}),
       DoubleAttribute(1.0),
       IntAttribute(1), StringAttribute("1"), NullAttribute(), GroupBuilder().build()};
   for (uint32_t flip = 1; flip; flip <<= 1) {
-    const uint32_t changed = bits ^ flip;
+    const uint32_t changed = 0x3f800000u ^ flip;  // 1.0f with one bit flipped
     float value;
     std::memcpy(&value, &changed, 4);
     different.push_back(FloatAttribute(&value, 1, 1));

@@ -75,16 +75,11 @@ struct Model {
   }
 
   // getChildByName: the exact name first, then the step up to the first dot, at every level.
-  const Node* lookup(std::string name) const {
-    const Node* node = &root;
-    for (;;) {
-      if (const Node* exact = const_cast<Node*>(node)->find(name)) return exact;
-      const size_t dot = name.find('.');
-      if (dot == std::string::npos) return nullptr;
-      node = const_cast<Node*>(node)->find(name.substr(0, dot));
-      if (!node || !node->isGroup()) return nullptr;
-      name.erase(0, dot + 1);
-    }
+  static Node* lookup(Node& node, const std::string& name) {
+    const size_t dot = name.find('.');
+    Node* exact = node.find(name);
+    Node* step = exact || dot == std::string::npos ? nullptr : node.find(name.substr(0, dot));
+    return exact ? exact : step && step->isGroup() ? lookup(*step, name.substr(dot + 1)) : nullptr;
   }
 
   bool validName(const std::string& name) const {
@@ -197,7 +192,7 @@ void runModel(bool strict, uint32_t seed) {
       ASSERT_TRUE(matches(model.root, built, "")) << "seed " << seed << " step " << step;
       for (int i = 0; i < 4; ++i) {
         const std::string probe = randomName(random, true);
-        const Node* expected = model.lookup(probe);
+        const Node* expected = Model::lookup(model.root, probe);
         const Attribute found = built.getChildByName(probe);
         EXPECT_TRUE(expected ? matches(*expected, found, probe) : !found.isValid()) << probe;
       }
