@@ -1,8 +1,5 @@
-// The most heap memory a piece of work holds at once, beyond what was held when it began, as
-// the address sanitizer's allocation hooks see it; 0 in builds without that sanitizer. The fuzz
-// targets hold each parse to the bound docs/formats.md states, so that a shape whose memory
-// grows faster than its input is a finding the moment the fuzzer meets it; the library's
-// tests hold the worst shapes known to the same bound.
+// The most heap a piece of work holds at once beyond what it began with, as the address
+// sanitizer's allocation hooks see it (0 without that sanitizer), for docs/formats.md's bounds.
 #pragma once
 
 #include <cstddef>
@@ -15,57 +12,46 @@
 #endif
 #endif
 
+namespace ovattr_fuzz {
+
 #if defined(OVATTR_FUZZ_COUNTS_MEMORY)
 // From the sanitizer runtime (declared here: gcc installs no header for them).
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
                                                          void (*)(const volatile void*));
 extern "C" size_t __sanitizer_get_allocated_size(const volatile void* ptr);
 
-namespace ovattr_fuzz {
-
 constexpr bool kCountsMemory = true;
 
-// The hooks see every thread's allocations, and libFuzzer's own threads (the resident-memory
-// watcher) allocate and free while a parse runs; only the measuring thread counts, and only
-// inside the measured work. A block freed there that was allocated before it began lowers the
-// count below the start, which is why the count is signed.
+// Only the measuring thread counts, only inside the work (libFuzzer's own threads allocate
+// meanwhile). Freeing what was allocated before can take the count below zero: it is signed.
 inline thread_local bool tMeasuring = false;
-inline thread_local long long tLiveBytes = 0;
-inline thread_local long long tPeakBytes = 0;
+inline thread_local long long tLiveBytes = 0, tPeakBytes = 0;
 
-inline void onMalloc(const volatile void* /*ptr*/, size_t size) {
-  if (!tMeasuring) return;
-  tLiveBytes += static_cast<long long>(size);
-  if (tLiveBytes > tPeakBytes) tPeakBytes = tLiveBytes;
-}
-
-// Runs before the block is freed, while its size can still be asked.
-inline void onFree(const volatile void* ptr) {
-  if (tMeasuring) tLiveBytes -= static_cast<long long>(__sanitizer_get_allocated_size(ptr));
-}
-
-// Installed once per program: each installation would count every allocation once more.
+// Once per program: each installation counts every allocation once more. The free hook runs
+// while the block's size can still be asked.
 inline void installHooks() {
-  static const bool installed = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+  static const bool installed = __sanitizer_install_malloc_and_free_hooks(
+      [](const volatile void*, size_t size) {
+        if (tMeasuring && (tLiveBytes += static_cast<long long>(size)) > tPeakBytes)
+          tPeakBytes = tLiveBytes;
+      },
+      [](const volatile void* ptr) {
+        if (tMeasuring) tLiveBytes -= static_cast<long long>(__sanitizer_get_allocated_size(ptr));
+      });
   (void)installed;
 }
 
 template <typename Work>
 size_t peakBytesOf(Work&& work) {
   installHooks();
-  tLiveBytes = 0;
-  tPeakBytes = 0;
+  tLiveBytes = tPeakBytes = 0;
   tMeasuring = true;
   work();
   tMeasuring = false;
   return static_cast<size_t>(tPeakBytes);
 }
 
-}  // namespace ovattr_fuzz
-
 #else
-
-namespace ovattr_fuzz {
 
 constexpr bool kCountsMemory = false;
 
@@ -75,6 +61,6 @@ size_t peakBytesOf(Work&& work) {
   return 0;
 }
 
-}  // namespace ovattr_fuzz
-
 #endif
+
+}  // namespace ovattr_fuzz

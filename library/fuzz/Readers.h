@@ -1,8 +1,12 @@
-// hashBinary and readBinary held to parseBinary, by the fuzz target and the library's tests.
+// What the fuzz targets and the library's tests hold every read to: round trips through both
+// forms, and hashBinary and readBinary agreeing with parseBinary.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Tessark/OvAttribute/OvAttribute.h"
 
@@ -10,8 +14,44 @@ namespace ovattr_fuzz {
 
 namespace ova = ::Tessark::internal::OvAttribute;
 
-// Writes the blob back from readBinary's events (on little-endian hosts): the bytes read come
-// out exactly when the events tell all that the blob holds, in order. Stops after `budget`.
+// A finding when `why` is not null.
+inline void fail(const char* why) {
+  if (why) std::fprintf(stderr, "fuzz target: %s\n", why), std::abort();
+}
+
+// The message of the XmlParseError that parse() throws, else "" with its result in `a`;
+// anything else thrown is a finding.
+template <typename Parse>
+std::string refusal(ova::Attribute& a, Parse&& parse) {
+  try {
+    a = parse();
+  } catch (const ova::XmlParseError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Null when `a` reads back equal from both forms and writes them again the same, else which not.
+inline const char* roundTripBroken(const ova::Attribute& a) {
+  const auto binary = [](const ova::Attribute& v) {
+    std::vector<char> out;
+    v.getBinary(out);
+    return out;
+  };
+  const std::string xml = a.getXML();
+  const std::vector<char> blob = binary(a);
+  const ova::Attribute x = ova::Attribute::parseXML(xml);  // a refusal here is a finding too
+  const ova::Attribute b = ova::Attribute::parseBinary(blob.data(), blob.size());
+  if (!(x == a) || x.getHash() != a.getHash() || x.getType() != a.getType() ||
+      x.getXML() != xml || binary(x) != blob)
+    return "XML round trip";
+  if (!(b == a) || b.getHash() != a.getHash() || b.getType() != a.getType() || binary(b) != blob)
+    return "binary round trip";
+  return nullptr;
+}
+
+// Writes the blob back from readBinary's events (on little-endian hosts), so the bytes come out
+// the same exactly when the events tell all that the blob holds, in order. Stops after `budget`.
 struct Rewrite : ova::BinaryVisitor {
   std::string out = std::string("OVAB\1\0\0\0", 8);
   int64_t budget = -1;
@@ -28,8 +68,7 @@ struct Rewrite : ova::BinaryVisitor {
   }
   bool beginGroup(ova::Platform::StringView name, bool inherit, int64_t count) override {
     const bool go = head(name, ova::kAttrTypeGroup, inherit);
-    put(count);
-    return go;
+    return put(count), go;
   }
   bool null(ova::Platform::StringView name) override { return head(name, ova::kAttrTypeNull, 0); }
   bool beginData(ova::Platform::StringView name, const ova::BinaryData& d) override {
@@ -49,23 +88,22 @@ struct Rewrite : ova::BinaryVisitor {
 };
 
 // Null when hashBinary and readBinary agree with parseBinary on the bytes (the same refusal
-// and message, or the same hash and bytes written back), else what differs.
+// and message, or the same hash and bytes), else which does not.
 inline const char* readersDisagree(std::string_view bytes, int64_t budget = -1) {
-  const char* data = bytes.data();
-  const size_t size = bytes.size();
   std::string error, hashError, readError;
-  const ova::Attribute a = ova::Attribute::parseBinary(data, size, &error);
+  const ova::Attribute a = ova::Attribute::parseBinary(bytes.data(), bytes.size(), &error);
   ova::Hash hash;
   Rewrite rewrite;
   rewrite.budget = budget;
-  const bool hashed = ova::hashBinary(data, size, &hash, &hashError);
-  const ova::BinaryReadResult read = ova::readBinary(data, size, rewrite, &readError);
+  const bool hashed = ova::hashBinary(bytes.data(), bytes.size(), &hash, &hashError);
+  const auto read = ova::readBinary(bytes.data(), bytes.size(), rewrite, &readError);
   if (hashed != a.isValid() || hashError != error || (hashed && hash != a.getHash()))
     return "hashBinary";
   if (budget > 0) return read == ova::BinaryReadResult::kStopped ? nullptr : "did not stop";
   const auto done = a.isValid() ? ova::BinaryReadResult::kDone : ova::BinaryReadResult::kRefused;
-  const bool same = !a.isValid() || rewrite.out == bytes;
-  return read == done && readError == error && same ? nullptr : "readBinary";
+  return read == done && readError == error && (!a.isValid() || rewrite.out == bytes)
+             ? nullptr
+             : "readBinary";
 }
 
 }  // namespace ovattr_fuzz

@@ -1,6 +1,5 @@
-// A plain main for the fuzz targets: replays every file in the directories named on the command
-// line through LLVMFuzzerTestOneInput. A target signals a finding by aborting; a directory
-// without files is an error too, so that a lost corpus cannot pass silently.
+// A plain main for the fuzz targets: replays every file in the directories given through
+// LLVMFuzzerTestOneInput, which aborts on a finding. An empty directory fails: a lost corpus.
 
 #include <algorithm>
 #include <cstdint>

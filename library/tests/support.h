@@ -1,6 +1,5 @@
-// What the library's suites share: the four typed kinds as a typed-test list with a value per
-// index, a generator of random attributes, a writer of raw binary fields, and a thread with a
-// small stack for the depth tests.
+// What the library's suites share: the four kinds, random attributes, raw binary fields and
+// a thread with a small stack.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,8 +50,7 @@ inline uint64_t refCount(const Attribute& a) {
   return a._data()->refCount.load(std::memory_order_relaxed);
 }
 
-// Runs fn on a thread whose stack is only `stackBytes`, so that recursion over the depth of a
-// tree overflows it instead of passing unnoticed on a large default stack.
+// Runs fn on a thread with a small stack, where recursion over the depth of a tree overflows.
 inline void onSmallStack(std::function<void()> fn, size_t stackBytes = 256 * 1024) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
@@ -84,16 +82,13 @@ class Generator {
         return data<float>([this] { return bits<float, uint32_t>(); });
       case 3:
         return data<double>([this] { return bits<double, uint64_t>(); });
-      case 4: {
-        std::deque<std::string>& pool = m_strings;
-        return data<const char*>([this, &pool] { return pool.emplace_back(text()).c_str(); });
-      }
+      case 4:
+        return data<const char*>([this] { return m_strings.emplace_back(text()).c_str(); });
       default: {
         GroupBuilder builder(pick(2) ? GroupBuilder::BuilderModeStrict
                                      : GroupBuilder::BuilderModeNormal);
         for (int i = pick(5); i > 0; --i) builder.set(text() + "n", any(depth + 1), pick(2));
-        builder.setGroupInherit(pick(2));
-        return builder.build();
+        return builder.setGroupInherit(pick(2)).build();
       }
     }
   }
@@ -143,23 +138,22 @@ class Generator {
 // Little-endian fields of the binary form, one after another.
 struct Bytes {
   std::string s;
-  Bytes& u8(uint8_t v) {
-    s += static_cast<char>(v);
+  Bytes& le(uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
     return *this;
   }
-  Bytes& u32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) u8(static_cast<uint8_t>(v >> (8 * i)));
-    return *this;
-  }
-  Bytes& u64(uint64_t v) {
-    for (int i = 0; i < 8; ++i) u8(static_cast<uint8_t>(v >> (8 * i)));
-    return *this;
-  }
+  Bytes& u8(uint8_t v) { return le(v, 1); }
+  Bytes& u32(uint32_t v) { return le(v, 4); }
+  Bytes& u64(uint64_t v) { return le(v, 8); }
   Bytes& text(const std::string& t) {
     s += t;
     return *this;
   }
   Bytes& header() { return text("OVAB").u32(1); }
+  // A root data node's fields up to its sample times.
+  Bytes& data(uint8_t kind, uint64_t values, uint64_t samples) {
+    return u8(kind).u8(0).u64(1).u64(values).u64(samples).u8(0).u8(0);
+  }
   Bytes& group(uint64_t children) { return u8(5).u8(1).u64(children); }
   Bytes& name(const std::string& n) { return u64(n.size()).text(n); }
   Bytes& null() { return u8(0).u8(0); }

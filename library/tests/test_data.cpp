@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "support.h"
@@ -13,6 +14,13 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
+// One float per sample, at the times given.
+FloatAttribute series(std::vector<float> times, std::vector<float> values) {
+  std::vector<const float*> rows;
+  for (const float& v : values) rows.push_back(&v);
+  return FloatAttribute(times.data(), static_cast<int64_t>(times.size()), rows.data(), 1, 1);
+}
+
 template <typename A>
 class DataKinds : public ::testing::Test {};
 TYPED_TEST_SUITE(DataKinds, Kinds);
@@ -22,12 +30,10 @@ TYPED_TEST(DataKinds, ConstructionKeepsWhatItIsGiven) {
   const T values[] = {valueOf<T>(1), valueOf<T>(2), valueOf<T>(3)};
   for (int64_t tupleSize : {int64_t{2}, int64_t{0}, int64_t{-3}}) {
     TypeParam a(values, 3, tupleSize);
-    EXPECT_EQ(a.getType(), TypeParam::kType);
-    EXPECT_EQ(a.getTupleSize(), tupleSize);
-    EXPECT_EQ(a.getNumberOfValues(), 3);
-    EXPECT_EQ(a.getNumberOfTuples(), tupleSize > 0 ? 3 / tupleSize : 0);
-    EXPECT_EQ(a.getNumberOfTimeSamples(), 1);
-    EXPECT_EQ(a.getSampleTime(0), 0.0f);
+    EXPECT_EQ(std::make_tuple(a.getType(), a.getTupleSize(), a.getNumberOfValues(),
+                              a.getNumberOfTuples(), a.getNumberOfTimeSamples(), a.getSampleTime(0)),
+              std::make_tuple(TypeParam::kType, tupleSize, int64_t{3},
+                              tupleSize > 0 ? 3 / tupleSize : 0, int64_t{1}, 0.0f));
     const ConstVector<T> sample = a.getSample(0);
     ASSERT_EQ(sample.size(), 3u);
     for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(same(sample[i], values[i]));
@@ -64,10 +70,9 @@ TYPED_TEST(DataKinds, SamplesAreSortedAndDistinct) {
     EXPECT_EQ(a.getSampleTime(i), times[order[i]]);
     EXPECT_TRUE(same(a.getSample(i)[0], rows[order[i]][0]));
   }
-  for (std::vector<float> bad : {std::vector<float>{0.0f, kNaN}, {1.0f, 0.0f, 1.0f}, {0.0f, -0.0f}}) {
+  for (std::vector<float> bad : {std::vector<float>{0.0f, kNaN}, {1.0f, 0.0f, 1.0f}, {0.0f, -0.0f}})
     EXPECT_THROW(TypeParam(bad.data(), static_cast<int64_t>(bad.size()), rows, 1, 1),
                  std::invalid_argument);
-  }
   const TypeParam none(nullptr, 3, rows, 1, 1);
   EXPECT_EQ(none.getNumberOfTimeSamples(), 0);
   EXPECT_TRUE(none.getSample(0).empty() && none.getNearestSample(0.0f).empty());
@@ -84,8 +89,7 @@ TYPED_TEST(DataKinds, HandlesShareOneBlock) {
   {
     Attribute b = a;  // copies share; views share
     const DataAttribute view(b);
-    ConstVector<T> sample = a.getSample(0);
-    ConstVector<T> copy = sample;
+    ConstVector<T> sample = a.getSample(0), copy = sample;
     EXPECT_EQ(refCount(a), 5u);
     EXPECT_EQ(copy.data(), sample.data());
     EXPECT_EQ(copy.getAttribute()._data(), a._data());
@@ -112,9 +116,7 @@ TYPED_TEST(DataKinds, HandlesShareOneBlock) {
 }
 
 TEST(DataLookups, NearestAndBounding) {
-  const float times[] = {-1.0f, 0.0f, 2.0f, 5.0f, kInf}, values[] = {0, 1, 2, 3, 4};
-  const float* rows[] = {values, values + 1, values + 2, values + 3, values + 4};
-  const FloatAttribute a(times, 5, rows, 1, 1);
+  const FloatAttribute a = series({-1.0f, 0.0f, 2.0f, 5.0f, kInf}, {0, 1, 2, 3, 4});
   const struct {
     float time;
     int64_t nearest;
@@ -136,8 +138,7 @@ TEST(DataLookups, NearestAndBounding) {
   EXPECT_EQ(low, 99.0f);
   EXPECT_TRUE(a.getBoundingSampleTimes(nullptr, nullptr, 1.0f));
   for (int64_t i : {int64_t{-1}, int64_t{5}, std::numeric_limits<int64_t>::min()}) {
-    EXPECT_EQ(a.getSampleTime(i), 0.0f);
-    EXPECT_TRUE(a.getSample(i).empty());
+    EXPECT_TRUE(a.getSampleTime(i) == 0.0f && a.getSample(i).empty()) << i;
   }
 }
 
@@ -162,19 +163,14 @@ TEST(DataLookups, Values) {
 
 TEST(DataHash, EveryPartOfTheValueCounts) {
   const float one = 1.0f;
-  const float* row = &one;
-  const float* rows[] = {&one, &one};
-  const float times[] = {0.0f, 1.0f};
   const Attribute base = FloatAttribute(&one, 1, 1);
-  uint32_t bits;
-  std::memcpy(&bits, &one, 4);
   std::vector<Attribute> different = {
       FloatAttribute(&one, 1, 2), FloatAttribute(&one, 0, 1),
-      FloatAttribute(&times[1], 1, &row, 1, 1), FloatAttribute(times, 2, rows, 1, 1),
+      series({1}, {1}), series({0, 1}, {1, 1}),
       DoubleAttribute(1.0),
       IntAttribute(1), StringAttribute("1"), NullAttribute(), GroupBuilder().build()};
   for (uint32_t flip = 1; flip; flip <<= 1) {
-    const uint32_t changed = bits ^ flip;
+    const uint32_t changed = 0x3f800000u ^ flip;  // 1.0f with one bit flipped
     float value;
     std::memcpy(&value, &changed, 4);
     different.push_back(FloatAttribute(&value, 1, 1));
@@ -192,19 +188,12 @@ TEST(DataHash, EveryPartOfTheValueCounts) {
   const DoubleAttribute fresh(2.5);
   EXPECT_FALSE(fresh.getCachedHash(&cached));
   const Hash computed = fresh.getHash();
-  EXPECT_TRUE(fresh.getCachedHash(&cached));
-  EXPECT_EQ(cached, computed);
-  EXPECT_EQ(Attribute(), Attribute());
-  EXPECT_FALSE(Attribute() == NullAttribute());
-  EXPECT_EQ(NullAttribute(), NullAttribute());
+  EXPECT_TRUE(fresh.getCachedHash(&cached) && cached == computed);
+  EXPECT_TRUE(Attribute() == Attribute() && !(Attribute() == NullAttribute()) &&
+              NullAttribute() == NullAttribute());
 }
 
 TEST(DataUtil, TimeSamples) {
-  auto series = [](std::vector<float> times, std::vector<float> values) {
-    std::vector<const float*> rows;
-    for (const float& v : values) rows.push_back(&v);
-    return FloatAttribute(times.data(), static_cast<int64_t>(times.size()), rows.data(), 1, 1);
-  };
   const FloatAttribute constant = series({1, 2, 3}, {4, 4, 4});
   EXPECT_EQ(RemoveTimeSamplesIfAllSame(constant), series({0}, {4}));
   const FloatAttribute differs = series({1, 2}, {0.0f, -0.0f});

@@ -1,7 +1,5 @@
-// Shared values used from many threads at once: copies, first hashes, reads, serialisation,
-// builders over shared children, and last releases from any thread. The counts at the end
-// catch lost updates anywhere; the ThreadSanitizer build (OVATTR_SANITIZE=thread) catches the
-// races that happen to come out right.
+// Shared values used from many threads at once. The counts at the end catch lost updates; the
+// ThreadSanitizer build (OVATTR_SANITIZE=thread) catches the races that happen to come out right.
 
 #include <atomic>
 #include <thread>
@@ -17,8 +15,7 @@ void together(int n, const std::function<void(int)>& work) {
   std::vector<std::thread> threads;
   for (int i = 0; i < n; ++i)
     threads.emplace_back([&, i] {
-      ++ready;
-      while (ready.load() < n) std::this_thread::yield();
+      for (++ready; ready.load() < n;) std::this_thread::yield();
       work(i);
     });
   for (std::thread& t : threads) t.join();
@@ -33,8 +30,7 @@ TEST(Threads, SharedValuesFromEveryThread) {
   const GroupAttribute shared = GroupBuilder().set("v", values[0]).build();
   std::vector<uint64_t> counts;
   for (const Attribute& v : values) counts.push_back(refCount(v));
-  constexpr int kThreads = 8;
-  together(kThreads, [&](int t) {
+  together(8, [&](int t) {
     std::vector<Attribute> mine;
     for (int round = 0; round < 20; ++round) {
       for (size_t i = 0; i < values.size(); ++i) {
@@ -54,8 +50,7 @@ TEST(Threads, SharedValuesFromEveryThread) {
 }
 
 TEST(Threads, LastReleaseFromAnyThread) {
-  // Every thread holds shares of every tree and of sample vectors; whichever drops the last
-  // one frees it (the leak checkers and sanitizers see a double or missed free).
+  // Whichever thread drops the last share frees it (sanitizers see a double or missed free).
   for (int round = 0; round < 50; ++round) {
     std::vector<Attribute> trees;
     Generator random(static_cast<uint32_t>(round));
