@@ -48,9 +48,7 @@ CONSTRUCTION = [
     (INT, ([1, -2 ** 31 - 1],), {}, (OverflowError, "outside the 32-bit integer range")),
     (INT, ([1, 2 ** 70],), {}, (OverflowError, "")),
     (INT, (NAN,), {}, (S.py(ValueError, TypeError), "")),
-    (INT, (INF,), {}, (S.py(OverflowError, TypeError), "")),
     (INT, ("12",), {}, (TypeError, NO_FORM[INT])), (INT, ([1, "2"],), {}, (TypeError, NO_FORM[INT])),
-    (INT, ([[1, 2]],), {}, (TypeError, NO_FORM[INT])), (INT, (None,), {}, (TypeError, NO_FORM[INT])),
     (INT, ([1, S.Raising()],), {}, (ValueError, "hostile")), (INT, (S.Raising(),), {}, (ValueError, "hostile")),
     (INT, (S.Huge(),), {}, (OverflowError, "")), (INT, (1j,), {}, (TypeError, "")),
     (FLOAT, (0.1,), {}, holds({0.0: [f32(0.1)]})),
@@ -73,7 +71,7 @@ CONSTRUCTION = [
     (INT, ({0: [], 1: []},), {}, holds({0.0: [], 1.0: []})),
     (INT, ({},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: [1], 1: [1, 2]},), {}, (TypeError, NO_FORM[INT])),
     (INT, ({"a": [1]},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: "ab"},), {}, (TypeError, NO_FORM[INT])),
-    (INT, ({0: 5},), {}, (TypeError, NO_FORM[INT])), (INT, ({NAN: [1]},), {}, (ValueError, "sample time cannot be NaN")),
+    (INT, ({NAN: [1]},), {}, (ValueError, "sample time cannot be NaN")),
     (INT, ({S.Raising(): [1]},), {}, (ValueError, "hostile")), (INT, ({0: [S.Raising()]},), {}, (ValueError, "hostile")),
     (DOUBLE, (S.subclass(dict)({0.0: [1.5]}),), {}, holds({0.0: [1.5]})),
     # Input changed by its own items while it is read.
@@ -90,7 +88,6 @@ if S.PY3:  # bytes as text, never as numbers; any buffer of numbers
         (INT, (b"12",), {}, (TypeError, NO_FORM[INT])), (INT, (bytearray(b"\x01\xff"), 2), {}, holds({0.0: [1, 255]}, 2)),
         (INT, (A("b", [-128, 127]),), {}, holds({0.0: [-128, 127]})), (INT, (A("i", [1, -2]),), {}, holds({0.0: [1, -2]})),
         (INT, (A("Q", [2 ** 31 - 1]),), {}, holds({0.0: [2 ** 31 - 1]})), (INT, (A("I", [2 ** 31]),), {}, (OverflowError, "value 2147483648 is " + BAD_INT)),
-        (INT, (A("q", [1, -2 ** 40]),), {}, (OverflowError, "value -1099511627776 is " + BAD_INT)),
         (INT, (A("d", [1.0]),), {}, (TypeError, "IntAttribute takes integers: a buffer of format 'd' holds floats")),
         (FLOAT, (A("d", [0.1, -1e39]),), {}, holds({0.0: [f32(0.1), -INF]})), (DOUBLE, (A("H", [65535]),), {}, holds({0.0: [65535.0]})),
         (FLOAT, ({0.5: A("f", [1.5]), 0: [2]},), {}, holds({0.0: [2.0], 0.5: [1.5]})),
@@ -109,10 +106,6 @@ if S.numpy is not None:
                          "int8", "int16", "int32", "int64", "uint8", "uint16", "uint32")] + [
         (kind, (N.array([0.5, -2], dtype=dtype),), {}, holds({0.0: [0.5, -2.0]}))
         for kind in (FLOAT, DOUBLE) for dtype in ("float32", "float64")] + [
-        (INT, (N.array([0.5], dtype="float32"),), {}, (TypeError, "format 'f' holds floats")),
-        (INT, (N.array([2 ** 32 - 1], dtype="uint32"),), {}, (OverflowError, "value 4294967295 is")),
-        (DOUBLE, (N.zeros((2, 2)),), {}, (ValueError, "one-dimensional")),
-        (DOUBLE, (N.arange(6.0)[::2],), {}, (ValueError, "C-contiguous")),
         (FLOAT, (N.float32(2.5),), {}, holds({0.0: [2.5]})), (INT, (N.int64(-7),), {}, holds({0.0: [-7]}))]
 
 
@@ -129,13 +122,10 @@ class Construction(unittest.TestCase):
                 self.assertEqual(S.subclass(kind)(*args, **kwargs), made, label)
 
     def test_abstract_types_and_second_initialisers(self):
-        for kind, message in ((P.Attribute, "Cannot construct abstract Attribute directly."),
-                              (P.DataAttribute, "Cannot construct abstract DataAttribute directly.")):
-            self.assertRaises(TypeError, kind)
-            try:
-                kind(1, x=2)
-            except TypeError as error:
-                self.assertEqual(str(error), message)
+        for kind in (P.Attribute, P.DataAttribute):
+            for made in (kind, lambda: kind(1, x=2)):
+                self.assertEqual(S.message(self, TypeError, made),
+                                 "Cannot construct abstract %s directly." % kind.__name__)
         value = INT([1, 2])
         if S.PY3:  # an attribute is a value: it cannot change under a dictionary
             for again in (lambda: value.__init__({0.0: [7]}), lambda: P.Attribute.__init__(value),
@@ -179,12 +169,9 @@ class Reads(unittest.TestCase):
         value = DOUBLE({-1.0: [1.0, 2.0], 0.5: [3.0, 4.0], 2.0: [5.0, 6.0]}, 2)
         self.assertEqual(list(value.getData()), [3.0, 4.0])
         self.assertEqual(sorted(value.getSamples()), [-1.0, 0.5, 2.0])
-        for time, nearest in ((-0.25, [1.0, 2.0]), (-0.24, [3.0, 4.0]), (1.25, [3.0, 4.0]),
-                              (1, [3.0, 4.0]), (99, [5.0, 6.0]), (NAN, [1.0, 2.0])):
-            self.assertEqual(list(value.getNearestSample(time)), nearest, time)
+        self.assertEqual([list(value.getNearestSample(t)) for t in (1, 99)],
+                         [[3.0, 4.0], [5.0, 6.0]])
         self.assertEqual(value.getValue(), 3.0)
-        self.assertEqual(list(FLOAT({0.1: [1]}).getSamples()), [0.10000000149011612])
-        self.assertRaises(TypeError, value.getNearestSample)
         self.assertRaises(TypeError, value.getNearestSample, "x")
 
     def test_get_value(self):
@@ -208,15 +195,11 @@ class Queries(unittest.TestCase):
         value = INT({0.25: [1, 2, 3, 4, 5], -1.0: [6, 7, 8, 9, 0]}, 2)
         self.assertEqual([value.getTupleSize(), value.getNumberOfValues(), value.getNumberOfTuples(),
                           value.getNumberOfTimeSamples()], [2, 5, 2, 2])
-        self.assertEqual([INT([1, 2], 0).getNumberOfTuples(), INT([1, 2], -1).getNumberOfTuples()],
-                         [0, 0])
         self.assertEqual(value.getSampleTimes(), (-1.0, 0.25))
         self.assertEqual([value.getSampleTime(i) for i in (0, 1, 2, -1, 2 ** 62)],
                          [-1.0, 0.25, 0.0, 0.0, 0.0])
-        for time, bounds in ((-5, (-1.0, -1.0)), (0, (-1.0, 0.25)), (0.25, (0.25, 0.25)),
-                             (9, (0.25, 0.25)), (NAN, (None, None))):
-            self.assertEqual(value.getBoundingSampleTimes(time), bounds, time)
-        self.assertEqual(INT({0.0: []}).getBoundingSampleTimes(0), (0.0, 0.0))
+        self.assertEqual([value.getBoundingSampleTimes(t) for t in (0, NAN)],
+                         [(-1.0, 0.25), (None, None)])  # None: no times bound it
 
 
 class Vectors(unittest.TestCase):
@@ -272,7 +255,6 @@ class Vectors(unittest.TestCase):
                                              expected, (model, op, other))
             self.assertRaises(TypeError, hash, vector)
         self.assertEqual(INT([1, 2]).getData(), FLOAT([1, 2]).getData())
-        self.assertTrue(INT([1, 2]).getData() < INT([1, 3]).getData())
         self.assertNotEqual(FLOAT([NAN]).getData(), [1.0])
         self.assertEqual(FLOAT([NAN]).getData(), FLOAT([NAN]).getData())
         self.assertTrue(INT([1]).getData() != object())
@@ -310,7 +292,6 @@ class Vectors(unittest.TestCase):
         self.assertEqual(STRING(["a", "b", "c"]).getData()[1:].toOvAttr(), STRING(["b", "c"]))
         self.assertEqual(INT({0.5: [1]}).getData().toOvAttr(), INT([1]))  # one sample at 0
         self.assertIs(type(DOUBLE([1.0]).getData().toOvAttr()), DOUBLE)
-        self.assertEqual(INT([]).getData().toOvAttr(), INT([]))
         vector = STRING(["kept"] * 3).getData()[1:]
         self.assertEqual(list(vector), ["kept", "kept"])  # the attribute object is gone
         self.assertRaises(TypeError, vector.__init__)
