@@ -29,7 +29,6 @@ class GroupAttributes(unittest.TestCase):
                 args, kwargs = args
             group = P.GroupAttribute(*args, **kwargs)
             self.assertEqual((names(group), group.getGroupInherit()), (children, inherit), args)
-        self.assertEqual(P.GroupAttribute([("a", ONE), ("a", TWO)]).getChildByName("a"), TWO)
         for bad in [None, 5, "ab", [["a", ONE]], [("a",)], [("a", ONE, 1)], [("a", 1)],
                     [("a", "s")], [(1, ONE)], {"a": 1}, {1: ONE},
                     [("a", P.IntAttribute.__new__(P.IntAttribute))]] + S.py([[(S.text("a"), ONE)]], []):
@@ -51,11 +50,8 @@ class GroupAttributes(unittest.TestCase):
         self.assertEqual([type(group.getChildByIndex(i)) for i in (0, 1, 2)],
                          [P.GroupAttribute, P.StringAttribute, P.NullAttribute])
         self.assertEqual([group.getChildByIndex(i) for i in (3, -1, 2 ** 62)], [None] * 3)
-        for name, child in (("a.b", TWO), ("a.c.d", TWO), ("a.x", None), ("n", P.NullAttribute()),
-                            ("", None), ("a..b", None)):
-            self.assertEqual(group.getChildByName(name), child, name)
+        self.assertEqual([group.getChildByName(n) for n in ("a.c.d", "a.x")], [TWO, None])
         self.assertEqual(group.childList()[1], ("a.b", TWO))
-        self.assertFalse(group.getGroupInherit())
         self.assertRaises(TypeError, group.getChildByName, "a\x00b")
         self.assertRaises(TypeError, group.getChildByIndex, "0")
 
@@ -75,9 +71,8 @@ class Mapping(unittest.TestCase):
                              ("GroupAttribute keys are str or bytes, not int",))
         self.assertRaises(TypeError, operator.setitem, group, "b", ONE)
         self.assertEqual(bool(P.GroupAttribute()), False)
-        for empty in (P.GroupAttribute.__new__(P.GroupAttribute),):
-            for use in (len, list, lambda g: g["x"], lambda g: "x" in g):
-                self.assertRaises(TypeError, use, empty)
+        for use in (len, list, lambda g: g["x"], lambda g: "x" in g):
+            self.assertRaises(TypeError, use, P.GroupAttribute.__new__(P.GroupAttribute))
 
 
 class Builders(unittest.TestCase):
@@ -119,8 +114,6 @@ class Builders(unittest.TestCase):
             retained = builder.build(P.GroupBuilderBuildAndRetain)
             self.assertEqual(names(retained), sorted(path + ["c", "c1"]))
             self.assertFalse(retained.getGroupInherit())
-            if mode != P.GroupBuilderModeStrict:
-                self.assertFalse(retained.getChildByName("a").getGroupInherit())
             builder.update(P.GroupAttribute([("u", ONE)])).deepUpdate(retained).delete("c1")
             flushed = builder.build(5)  # any mode but retain flushes
             self.assertEqual(names(flushed), sorted(path + ["c"]) + ["u"])
@@ -138,16 +131,13 @@ class Builders(unittest.TestCase):
 
 class UtilAndDelimiters(unittest.TestCase):
     def test_util(self):
+        # One call each, whose result shows which argument went where.
         sampled = P.FloatAttribute({0.0: [1.0], 1.0: [1.0], 2.0: [3.0]})
-        times = P.StringAttribute({0.5: ["t"], 3.0: ["t"]})
-        self.assertEqual(P.Util.ResampleAttrWithInterp(sampled, times),
-                         P.FloatAttribute({0.5: [1.0], 3.0: [3.0]}))
-        self.assertEqual(P.Util.RemoveTimeSamplesUnneededForShutter(sampled, 2, 1.5),
-                         P.FloatAttribute({1.0: [1.0], 2.0: [3.0]}))
-        same = P.IntAttribute({0.0: [4], 1.0: [4]})
-        self.assertEqual(P.Util.RemoveTimeSamplesIfAllSame(same), P.IntAttribute(4))
-        self.assertIs(type(P.Util.RemoveTimeSamplesIfAllSame(P.GroupAttribute([("s", same)]))),
-                      P.GroupAttribute)
+        self.assertEqual([P.Util.ResampleAttrWithInterp(sampled, P.StringAttribute({3.0: ["t"]})),
+                          P.Util.RemoveTimeSamplesUnneededForShutter(sampled, 2, 1.5),
+                          P.Util.RemoveTimeSamplesIfAllSame(P.IntAttribute({0: [4], 1: [4]}))],
+                         [P.FloatAttribute({3: [3.0]}), P.FloatAttribute({1: [1.0], 2: [3.0]}),
+                          P.IntAttribute(4)])
         for fn, args in ((P.Util.RemoveTimeSamplesIfAllSame, []),
                          (P.Util.RemoveTimeSamplesUnneededForShutter, [0, 1]),
                          (P.Util.ResampleAttrWithInterp, [P.GroupAttribute()])):
@@ -160,10 +150,8 @@ class UtilAndDelimiters(unittest.TestCase):
         self.assertRaises(TypeError, P.Util.RemoveTimeSamplesUnneededForShutter, sampled, "a", 1)
 
     def test_delimiters(self):
-        for plain, encoded in (("", ""), ("a.b/c%d", "a%2Eb%2Fc%25d"), ("\xff%2e", "\xff%252e")):
-            self.assertEqual(P.DelimiterEncode(plain), encoded)
-            self.assertEqual(P.DelimiterDecode(encoded), plain)
-        self.assertEqual(P.DelimiterDecode("%2e%2f%41%"), "./%41%")
+        plain, encoded = "a.b/\xff%", "a%2Eb%2F\xff%25"
+        self.assertEqual((P.DelimiterEncode(plain), P.DelimiterDecode(encoded)), (encoded, plain))
         for fn in (P.DelimiterEncode, P.DelimiterDecode):
             self.assertRaises(TypeError, fn, "a\x00b")
             self.assertRaises(TypeError, fn)
