@@ -3,7 +3,6 @@ text of writePython and readPython, copies and pickles."""
 
 import array
 import copy
-import mmap
 import os
 import pickle
 import struct
@@ -65,10 +64,6 @@ class Forms(unittest.TestCase):
             self.assertIn(message, str(raised.exception))
             if S.PY3 and ("not valid" in message or "not parse" in message):  # the library's why
                 self.assertIn("at byte", str(raised.exception.__cause__))
-        if S.PY3:  # mmap, read where it lies
-            mapped = mmap.mmap(-1, len(sample_values()[0].getBinary()))
-            mapped.write(sample_values()[0].getBinary())
-            self.assertEqual(P.Attribute.parseBinary(mapped), sample_values()[0])
 
     def test_hash_and_comparison(self):
         values = sample_values()
@@ -188,8 +183,6 @@ class Copies(unittest.TestCase):
                 duplicate = copier(value)
                 self.assertEqual((type(duplicate), duplicate.getXML()), (type(value),
                                                                            value.getXML()))
-            nested = copier({"k": [sample_values()[0]]})
-            self.assertEqual(nested["k"][0], sample_values()[0])
             twin = copier(builder).set("c", 2)  # independent of the original
             self.assertEqual(names(builder.build(1)), ["a.b"])
             self.assertEqual((names(twin.build(1)), twin.build().getGroupInherit()),
@@ -209,10 +202,8 @@ class Copies(unittest.TestCase):
         own = S.subclass(P.IntAttribute, __reduce__=lambda self: (P.IntAttribute, ([9],)))
         self.assertEqual(copy.copy(own([1])), P.IntAttribute([9]))
         blob = cPickle.dumps(P.FloatAttribute({0.0: [1.0, 2.0], 1.0: [3.0, 4.0]}), 2)
-        start = blob.index(b"OVAB")
-        for damaged in (blob[:start + 20] + blob[start + 21:], blob.replace(b"OVAB", b"OVAC"),
-                        blob[:start + 30] + b"\x7f" + blob[start + 31:]):
-            self.assertRaises(Exception, cPickle.loads, damaged)
+        self.assertIn("does not parse", S.message(self, TypeError, cPickle.loads,
+                                                  blob.replace(b"OVAB", b"OVAC")))
         for kind in (P.Attribute, P.IntAttribute, P.GroupBuilder, P.ConstVector):
             self.assertNotIn("__reduce_ex__", vars(kind))
 
