@@ -16,9 +16,9 @@ import PyOvAttribute as P
 
 PY3 = sys.version_info[0] >= 3
 if PY3:
-    text, long_int, range_ = str, int, range
+    text, long_int = str, int
 else:
-    text, long_int, range_ = unicode, long, xrange  # noqa: F821
+    text, long_int = unicode, long  # noqa: F821
 
 try:
     import numpy
