@@ -105,9 +105,8 @@ class PythonText(unittest.TestCase):
         return out
 
     def test_write_and_read_back(self):
-        self.assertEqual(self.text_of(P.IntAttribute({0.0: [1, 2], 0.5: [3, 4]}, 2)),
-                         ["OvAttribute.IntAttribute(%r, 2)" % P.IntAttribute(
-                             {0.0: [1, 2], 0.5: [3, 4]}, 2).getSamples()])
+        two = P.IntAttribute({0.0: [1, 2], 0.5: [3, 4]}, 2)  # in tuples of two
+        self.assertEqual(self.text_of(two), ["OvAttribute.IntAttribute(%r, 2)" % two.getSamples()])
         self.assertEqual(self.text_of(S.subclass(P.FloatAttribute)(0.5)),
                          ["OvAttribute.SubFloatAttribute({0.0: [0.5]}, 1)"])
         self.assertEqual("".join(self.text_of(P.GroupAttribute([("a'", P.IntAttribute(1))], 0))),
