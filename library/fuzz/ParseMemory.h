@@ -30,7 +30,7 @@ inline thread_local long long tLiveBytes = 0, tPeakBytes = 0;
 // Once per program: each installation counts every allocation once more. The free hook runs
 // while the block's size can still be asked.
 inline void installHooks() {
-  static const bool installed = __sanitizer_install_malloc_and_free_hooks(
+  [[maybe_unused]] static const bool installed = __sanitizer_install_malloc_and_free_hooks(
       [](const volatile void*, size_t size) {
         if (tMeasuring && (tLiveBytes += static_cast<long long>(size)) > tPeakBytes)
           tPeakBytes = tLiveBytes;
@@ -38,7 +38,6 @@ inline void installHooks() {
       [](const volatile void* ptr) {
         if (tMeasuring) tLiveBytes -= static_cast<long long>(__sanitizer_get_allocated_size(ptr));
       });
-  (void)installed;
 }
 
 template <typename Work>
@@ -57,8 +56,7 @@ constexpr bool kCountsMemory = false;
 
 template <typename Work>
 size_t peakBytesOf(Work&& work) {
-  work();
-  return 0;
+  return work(), 0;
 }
 
 #endif

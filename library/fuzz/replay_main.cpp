@@ -18,10 +18,7 @@ int main(int argc, char** argv) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(argv[i], error))
       if (entry.is_regular_file()) files.push_back(entry.path());
-    if (files.empty()) {
-      std::fprintf(stderr, "no inputs in %s\n", argv[i]);
-      return 1;
-    }
+    if (files.empty()) return std::fprintf(stderr, "no inputs in %s\n", argv[i]), 1;
     std::sort(files.begin(), files.end());  // a stable order makes failures repeatable
     for (const fs::path& file : files) {
       std::ifstream in(file, std::ios::binary);

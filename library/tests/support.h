@@ -37,11 +37,8 @@ T valueOf(int i) {
 // Bit for bit, or byte for byte for strings.
 template <typename T>
 bool same(T a, T b) {
-  if constexpr (std::is_same_v<T, const char*>) {
-    return std::strcmp(a, b) == 0;
-  } else {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-  }
+  if constexpr (std::is_same_v<T, const char*>) return std::strcmp(a, b) == 0;
+  else return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 using Kinds = ::testing::Types<IntAttribute, FloatAttribute, DoubleAttribute, StringAttribute>;
@@ -145,14 +142,11 @@ struct Bytes {
   Bytes& u8(uint8_t v) { return le(v, 1); }
   Bytes& u32(uint32_t v) { return le(v, 4); }
   Bytes& u64(uint64_t v) { return le(v, 8); }
-  Bytes& text(const std::string& t) {
-    s += t;
-    return *this;
-  }
+  Bytes& text(const std::string& t) { return s += t, *this; }
   Bytes& header() { return text("OVAB").u32(1); }
-  // A root data node's fields up to its sample times.
+  // The header and a root data node's fields up to its sample times.
   Bytes& data(uint8_t kind, uint64_t values, uint64_t samples) {
-    return u8(kind).u8(0).u64(1).u64(values).u64(samples).u8(0).u8(0);
+    return header().u8(kind).u8(0).u64(1).u64(values).u64(samples).u8(0).u8(0);
   }
   Bytes& group(uint64_t children) { return u8(5).u8(1).u64(children); }
   Bytes& name(const std::string& n) { return u64(n.size()).text(n); }

@@ -25,11 +25,11 @@ TEST(Threads, SharedValuesFromEveryThread) {
   Generator random(7);
   std::vector<Attribute> values;
   for (int i = 0; i < 64; ++i) values.push_back(random.any());
-  std::vector<Hash> expected;
-  for (const Attribute& v : values) expected.push_back(Attribute::parseXML(v.getXML()).getHash());
   const GroupAttribute shared = GroupBuilder().set("v", values[0]).build();
+  std::vector<Hash> expected;
   std::vector<uint64_t> counts;
-  for (const Attribute& v : values) counts.push_back(refCount(v));
+  for (const Attribute& v : values)
+    expected.push_back(Attribute::parseXML(v.getXML()).getHash()), counts.push_back(refCount(v));
   together(8, [&](int t) {
     std::vector<Attribute> mine;
     for (int round = 0; round < 20; ++round) {
