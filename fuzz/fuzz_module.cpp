@@ -1,7 +1,6 @@
 // Fuzz target for the module: an embedded interpreter hands each input to fuzz_module.one()
-// (fuzz_module.py). An exception escaping it, a crash or a sanitizer report is a finding. The
-// libFuzzer build compiles the module in as a built-in module, so that only the interpreter is
-// uninstrumented; the replay build (module.fuzz_replay) imports the built extension.
+// (fuzz_module.py); an exception escaping it, a crash or a sanitizer report is a finding. The
+// module is compiled in (built-in), the replay build (module.fuzz_replay) imports it instead.
 
 #include <Python.h>
 
@@ -65,8 +64,8 @@ static PyObject* entryPoint() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static PyObject* const one = entryPoint();
-  PyObject* input = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data),
-                                              static_cast<Py_ssize_t>(size));
+  PyObject* input =
+      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(data), static_cast<Py_ssize_t>(size));
   require(input != nullptr, "make the input bytes");
   PyObject* result = PyObject_CallFunctionObjArgs(one, input, nullptr);
   Py_DECREF(input);

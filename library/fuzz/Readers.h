@@ -14,7 +14,6 @@ namespace ovattr_fuzz {
 
 namespace ova = ::Tessark::internal::OvAttribute;
 
-// A finding when `why` is not null.
 inline void fail(const char* why) {
   if (why) std::fprintf(stderr, "fuzz target: %s\n", why), std::abort();
 }
@@ -42,8 +41,8 @@ inline const char* roundTripBroken(const ova::Attribute& a) {
   const std::vector<char> blob = binary(a);
   const ova::Attribute x = ova::Attribute::parseXML(xml);  // a refusal here is a finding too
   const ova::Attribute b = ova::Attribute::parseBinary(blob.data(), blob.size());
-  if (!(x == a) || x.getHash() != a.getHash() || x.getType() != a.getType() ||
-      x.getXML() != xml || binary(x) != blob)
+  if (!(x == a) || x.getHash() != a.getHash() || x.getType() != a.getType() || x.getXML() != xml ||
+      binary(x) != blob)
     return "XML round trip";
   if (!(b == a) || b.getHash() != a.getHash() || b.getType() != a.getType() || binary(b) != blob)
     return "binary round trip";

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fail("parsing took more than 32 times the text's size");
   std::string scratch(text.data(), size);
   if (refusal(inPlace, [&] { return ova::Attribute::parseXMLInPlace(scratch.data(), size); }) !=
-          refused || !(inPlace == a))
+          refused ||
+      !(inPlace == a))
     fail("parseXMLInPlace reads the text otherwise");
   if (refused.empty())
     fail(a.isValid() ? roundTripBroken(a) : "parseXML returned an invalid handle without throwing");

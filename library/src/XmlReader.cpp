@@ -479,7 +479,8 @@ Attribute Attribute::parseXML(Platform::StringView text) { return parseText(text
 
 Attribute Attribute::parseXMLInPlace(char* text, size_t size) {
   // Without the NUL after the text, from a copy.
-  return parseText(Platform::StringView(text, text ? size : 0), text && !text[size] ? text : nullptr);
+  return parseText(Platform::StringView(text, text ? size : 0),
+                   text && !text[size] ? text : nullptr);
 }
 
 }  // namespace Tessark::internal::OvAttribute

@@ -37,8 +37,10 @@ T valueOf(int i) {
 // Bit for bit, or byte for byte for strings.
 template <typename T>
 bool same(T a, T b) {
-  if constexpr (std::is_same_v<T, const char*>) return std::strcmp(a, b) == 0;
-  else return std::memcmp(&a, &b, sizeof a) == 0;
+  if constexpr (std::is_same_v<T, const char*>)
+    return std::strcmp(a, b) == 0;
+  else
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 using Kinds = ::testing::Types<IntAttribute, FloatAttribute, DoubleAttribute, StringAttribute>;
@@ -102,7 +104,13 @@ class Generator {
  private:
   template <typename F, typename B>
   F bits() {
-    static const F specials[] = {0, -0.0f, 1e-45f, 1e30f, 3.4e38f, -1, 0.1f,
+    static const F specials[] = {0,
+                                 -0.0f,
+                                 1e-45f,
+                                 1e30f,
+                                 3.4e38f,
+                                 -1,
+                                 0.1f,
                                  std::numeric_limits<F>::infinity(),
                                  std::numeric_limits<F>::quiet_NaN()};
     if (pick(3)) return specials[pick(sizeof specials / sizeof specials[0])];

@@ -121,8 +121,8 @@ TEST(DataLookups, NearestAndBounding) {
     float time;
     int64_t nearest;
     float low, high;
-  } cases[] = {{-kInf, 0, -1, -1}, {-1, 0, -1, -1}, {-0.5f, 0, -1, 0}, {-0.25f, 1, -1, 0},
-               {1, 1, 0, 2},       {1.5f, 2, 0, 2},  {2, 2, 2, 2},      {3.5f, 2, 2, 5},
+  } cases[] = {{-kInf, 0, -1, -1}, {-1, 0, -1, -1},     {-0.5f, 0, -1, 0},    {-0.25f, 1, -1, 0},
+               {1, 1, 0, 2},       {1.5f, 2, 0, 2},     {2, 2, 2, 2},         {3.5f, 2, 2, 5},
                {3.6f, 3, 2, 5},    {1e38f, 3, 5, kInf}, {kInf, 4, kInf, kInf}};
   for (const auto& c : cases) {
     EXPECT_EQ(a.getNearestSampleIndex(c.time), c.nearest) << c.time;
@@ -148,8 +148,8 @@ TEST(DataLookups, Values) {
   const int32_t* rows[] = {r0, r1};
   EXPECT_EQ(IntAttribute(times, 2, rows, 2, 1).getValue(0, true), 9);
   EXPECT_EQ(StringAttribute(std::string("a\0b", 3)).getValue("", true), "a");
-  for (const IntAttribute& empty : {IntAttribute(), IntAttribute(nullptr, 0, 1),
-                                    IntAttribute(nullptr, 0, nullptr, 1, 1)}) {
+  for (const IntAttribute& empty :
+       {IntAttribute(), IntAttribute(nullptr, 0, 1), IntAttribute(nullptr, 0, nullptr, 1, 1)}) {
     EXPECT_EQ(empty.getValue(42, false), 42);
     EXPECT_THROW(empty.getValue(42, true), std::runtime_error);
   }
@@ -164,11 +164,11 @@ TEST(DataLookups, Values) {
 TEST(DataHash, EveryPartOfTheValueCounts) {
   const float one = 1.0f;
   const Attribute base = FloatAttribute(&one, 1, 1);
-  std::vector<Attribute> different = {
-      FloatAttribute(&one, 1, 2), FloatAttribute(&one, 0, 1),
-      series({1}, {1}), series({0, 1}, {1, 1}),
-      DoubleAttribute(1.0),
-      IntAttribute(1), StringAttribute("1"), NullAttribute(), GroupBuilder().build()};
+  std::vector<Attribute> different = {FloatAttribute(&one, 1, 2), FloatAttribute(&one, 0, 1),
+                                      series({1}, {1}),           series({0, 1}, {1, 1}),
+                                      DoubleAttribute(1.0),       IntAttribute(1),
+                                      StringAttribute("1"),       NullAttribute(),
+                                      GroupBuilder().build()};
   for (uint32_t flip = 1; flip; flip <<= 1) {
     const uint32_t changed = 0x3f800000u ^ flip;  // 1.0f with one bit flipped
     float value;
@@ -205,9 +205,9 @@ TEST(DataUtil, TimeSamples) {
   EXPECT_EQ(ResampleAttrWithInterp(sampled, series({-5, -2.5f, 6, 9}, {0, 0, 0, 0})),
             series({-5, -2.5f, 6, 9}, {1, 1.5f, 4.5f, 5}));
   // Integers are not interpolated: each new time takes the nearest sample.
-  EXPECT_EQ(ResampleAttrWithInterp(series<IntAttribute>({0, 1}, {1, 2}),
-                                   series({0.4f, 0.6f}, {0, 0})),
-            series<IntAttribute>({0.4f, 0.6f}, {1, 2}));
+  EXPECT_EQ(
+      ResampleAttrWithInterp(series<IntAttribute>({0, 1}, {1, 2}), series({0.4f, 0.6f}, {0, 0})),
+      series<IntAttribute>({0.4f, 0.6f}, {1, 2}));
   EXPECT_EQ(ResampleAttrWithInterp(sampled, FloatAttribute(nullptr, 0, nullptr, 0, 1))._data(),
             sampled._data());
   // Groups: every child, recursively, sharing what does not change.

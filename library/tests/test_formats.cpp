@@ -31,7 +31,6 @@ std::string xmlRefusal(const std::string& text) {
   return refusal;
 }
 
-// A data attribute's XML with the counts and body given.
 std::string dataXml(const std::string& type, const std::string& values, const std::string& samples,
                     const std::string& body) {
   return "<attr version=\"1\" type=\"" + type + "\" tupleSize=\"1\" values=\"" + values +
@@ -84,7 +83,8 @@ TEST(Formats, KeptFilesReadAndWriteBackTheSame) {
   EXPECT_GE(checked, 15u);
   for (const auto& entry : fs::directory_iterator(kCorpus / "parseBinary"))
     EXPECT_TRUE(entry.path().stem().string().rfind("bad_", 0) != 0 ||
-                !fromBinary(readFile(entry.path())).isValid()) << entry.path();
+                !fromBinary(readFile(entry.path())).isValid())
+        << entry.path();
   const std::string doc = readFile(kSource / "docs" / "formats.md");
   const size_t begin = doc.find("```xml\n") + 7;
   const std::string example = doc.substr(begin, doc.find("```", begin) - begin);
@@ -98,8 +98,7 @@ TEST(Formats, RandomAttributesRoundTrip) {
     const std::string xml = a.getXML(), blob = binaryOf(a);
     ASSERT_STREQ(ovattr_fuzz::roundTripBroken(a), nullptr) << xml;
     EXPECT_EQ(Attribute::parseXMLInPlace(std::string(xml).data(), xml.size()), a);
-    // Whatever the alignment of the caller's buffer.
-    const std::string padded = std::string(static_cast<size_t>(i % 8), ' ') + blob;
+    const std::string padded = std::string(static_cast<size_t>(i % 8), ' ') + blob;  // misaligned
     const std::string_view shifted = std::string_view(padded).substr(padded.size() - blob.size());
     EXPECT_EQ(Attribute::parseBinary(shifted.data(), shifted.size()), a);
     EXPECT_STREQ(ovattr_fuzz::readersDisagree(shifted), nullptr);
@@ -116,7 +115,8 @@ TEST(Formats, EveryCutAndFlippedByte) {
     const std::string blob = binaryOf(Attribute::parseXML(xml));
     for (size_t n = 0; n < blob.size(); ++n)
       ASSERT_TRUE(!fromBinary(blob.substr(0, n)).isValid() &&
-                  !ovattr_fuzz::readersDisagree(blob.substr(0, n))) << n;
+                  !ovattr_fuzz::readersDisagree(blob.substr(0, n)))
+          << n;
     for (size_t n = 0; n < xml.rfind('>'); n += 1 + n / 64)
       EXPECT_THROW(Attribute::parseXML(xml.substr(0, n)), XmlParseError) << n;
     size_t refused = 0;
@@ -127,8 +127,11 @@ TEST(Formats, EveryCutAndFlippedByte) {
         const Attribute a = fromBinary(bad);
         EXPECT_STREQ(ovattr_fuzz::readersDisagree(bad), nullptr);
         refused += !a.isValid();
-        ASSERT_STREQ(!a.isValid() ? nullptr : i < 8 ? "header" : ovattr_fuzz::roundTripBroken(a),
-                     nullptr) << "byte " << i << " mask " << mask;
+        ASSERT_STREQ(!a.isValid() ? nullptr
+                     : i < 8      ? "header"
+                                  : ovattr_fuzz::roundTripBroken(a),
+                     nullptr)
+            << "byte " << i << " mask " << mask;
       }
     }
     EXPECT_GT(refused, 24u);
@@ -182,7 +185,8 @@ TEST(Formats, BinaryRefusalsSayWhatAndWhere) {
   for (const auto& c : cases) {
     std::string error;
     EXPECT_TRUE(!fromBinary(c.blob, &error).isValid() && !error.empty() &&
-                error.find(c.message) != std::string::npos) << c.message << ": " << error;
+                error.find(c.message) != std::string::npos)
+        << c.message << ": " << error;
     EXPECT_STREQ(ovattr_fuzz::readersDisagree(c.blob), nullptr);
   }
   std::string error = "stale";
@@ -252,13 +256,13 @@ TEST(Formats, XmlRefusalsSayWhatAndWhere) {
        "sample time 0 is NaN or not above the one before"},
       {dataXml("int", "0", "2", "<sample time=\"1\"/><sample time=\"-0\"/>"),
        "sample time -0 is NaN or not above the one before"},
-      // Where: the byte offset of the element at fault.
       {groupXml(1) + "\n  <attr name=\"x\" type=\"bogus\"/></attr>", "(element at byte 62)"},
   };
   for (const auto& [text, message] : cases) {  // and where, but for the empty text
     const std::string refusal = xmlRefusal(text);
     EXPECT_TRUE(refusal.find(message) != std::string::npos &&
-                (text.empty() || refusal.find(" at byte ") != std::string::npos)) << refusal;
+                (text.empty() || refusal.find(" at byte ") != std::string::npos))
+        << refusal;
   }
   // What XML defines without a DTD still reads: the five entities and character references.
   EXPECT_EQ(Attribute::parseXML(strings("<v>&lt;&gt;&amp;&quot;&apos;&#65;&#x263a;</v>")),
@@ -266,7 +270,6 @@ TEST(Formats, XmlRefusalsSayWhatAndWhere) {
   EXPECT_EQ(GroupAttribute(Attribute::parseXML(named("&#x41;%41"))).getChildName(0), "AA");
 }
 
-// Groups nest 10,000 levels and no deeper; nothing recurses over the depth on the thread stack.
 TEST(Formats, TenThousandLevelsOnASmallStack) {
   onSmallStack([] {
     Attribute deep = NullAttribute();
@@ -312,7 +315,9 @@ std::vector<Forms> worstShapes(size_t size) {
   }
   for (size_t i = 0; i < size / 2; ++i) numbers += "0 ";
   const std::vector<int32_t> zeros(size / 2, 0);
-  return {nest(size / 19, false, true), nest(10000), {wide.s, wideXml + "</attr>"},
+  return {nest(size / 19, false, true),
+          nest(10000),
+          {wide.s, wideXml + "</attr>"},
           {strings.s, dataXml("string", std::to_string(size / 8), "1", stringsXml + "</sample>")},
           {samples.s, dataXml("int", "0", std::to_string(size / 4), samplesXml)},
           {binaryOf(IntAttribute(zeros.data(), static_cast<int64_t>(zeros.size()), 1)),
@@ -332,7 +337,8 @@ TEST(Formats, MemoryOfTheWorstShapes) {
     Attribute a;
     const auto parse = [&] { return Attribute::parseXML(xml); };
     EXPECT_LE(ovattr_fuzz::peakBytesOf([&] { ovattr_fuzz::refusal(a, parse); }),
-              32 * xml.size() + 65536) << xml.substr(0, 80);
+              32 * xml.size() + 65536)
+        << xml.substr(0, 80);
   }
 }
 

@@ -39,7 +39,6 @@ struct Node {
   }
 };
 
-// Does `a` hold exactly what `node` describes?
 ::testing::AssertionResult matches(const Node& node, const Attribute& a, const std::string& at) {
   const GroupAttribute group(a);
   const auto n = static_cast<int64_t>(node.children.size());
@@ -169,9 +168,8 @@ void runModel(bool strict, uint32_t seed) {
       builder.del(name);
       model.del(name);
     } else if (action == 6) {
-      const GroupAttribute other(value.getType() == kAttrTypeGroup
-                                     ? value
-                                     : GroupBuilder().set(name, value).build());
+      const GroupAttribute other(
+          value.getType() == kAttrTypeGroup ? value : GroupBuilder().set(name, value).build());
       (inherit ? builder.deepUpdate(other) : builder.update(other));
       model.update(model.root, other, inherit);
     } else if (action == 7) {
@@ -180,8 +178,8 @@ void runModel(bool strict, uint32_t seed) {
                        [](const Node& a, const Node& b) { return a.name < b.name; });
       model.root.inherit = inherit;
     } else {
-      const GroupAttribute built = builder.build(inherit ? GroupBuilder::BuildAndFlush
-                                                         : GroupBuilder::BuildAndRetain);
+      const GroupAttribute built =
+          builder.build(inherit ? GroupBuilder::BuildAndFlush : GroupBuilder::BuildAndRetain);
       ASSERT_TRUE(matches(model.root, built, "")) << "seed " << seed << " step " << step;
       for (int i = 0; i < 4; ++i) {
         const std::string probe = randomName(random, true);
@@ -210,7 +208,6 @@ TEST(Groups, BuilderEdges) {
   const GroupAttribute g = builder.set("x", one).deepUpdate({}).update({}).build();
   EXPECT_EQ(g.getChildByIndex(0)._data(), one._data());
   EXPECT_EQ(refCount(one), 2u);
-  // A NUL in a name is refused and changes nothing.
   builder.set("kept", one);
   EXPECT_THROW(builder.set(std::string("a\0b", 3), one), std::invalid_argument);
   EXPECT_THROW(builder.setWithUniqueName(std::string("\0", 1), one), std::invalid_argument);
@@ -226,7 +223,6 @@ TEST(Groups, BuilderEdges) {
   for (int i = 0; i < 5; ++i) unique.setWithUniqueName("n", one);
   unique.del("n2").setWithUniqueName("n", one);
   EXPECT_EQ(unique.build().getChildName(4), "n2");
-  // A moved-from builder starts over empty.
   GroupBuilder moved = std::move(unique);
   unique.set("z", one);  // NOLINT(bugprone-use-after-move)
   EXPECT_EQ(unique.build().getNumberOfChildren(), 1);
@@ -262,8 +258,7 @@ TEST(Groups, Lookups) {
       GroupBuilder().set("a", IntAttribute(1)).setGroupInherit(false).build(),
       GroupBuilder().build()};
   for (const Attribute& a : variants)
-    for (const Attribute& b : variants)
-      EXPECT_EQ(&a == &b, a == b && a.getHash() == b.getHash());
+    for (const Attribute& b : variants) EXPECT_EQ(&a == &b, a == b && a.getHash() == b.getHash());
 }
 
 }  // namespace

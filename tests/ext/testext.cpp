@@ -104,8 +104,15 @@ bool ImportFirst() {
 // The build hides every symbol, and PyMODINIT_FUNC carries no export attribute in 2.7.
 #if PYOVATTR_PY3
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__ovattr_testext() {
-  static PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_ovattr_testext", "", -1,
-                                   testext_methods, nullptr, nullptr, nullptr, nullptr};
+  static PyModuleDef definition = {PyModuleDef_HEAD_INIT,
+                                   "_ovattr_testext",
+                                   "",
+                                   -1,
+                                   testext_methods,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr,
+                                   nullptr};
   return ImportFirst() ? PyModule_Create(&definition) : nullptr;
 }
 #else
