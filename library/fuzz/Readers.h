@@ -89,7 +89,7 @@ struct Rewrite : ova::BinaryVisitor {
 // Null when hashBinary and readBinary agree with parseBinary on the bytes (the same refusal
 // and message, or the same hash and bytes), else which does not.
 inline const char* readersDisagree(std::string_view bytes, int64_t budget = -1) {
-  std::string error, hashError, readError;
+  std::string error, hashError = "stale", readError = "stale";  // cleared on success
   const ova::Attribute a = ova::Attribute::parseBinary(bytes.data(), bytes.size(), &error);
   ova::Hash hash;
   Rewrite rewrite;

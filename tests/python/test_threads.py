@@ -38,8 +38,7 @@ class ThreadStress(unittest.TestCase):
                     k = (seed + n) % len(shared)
                     made = P.FloatAttribute(FLOATS, seed + 1)  # built unlocked
                     self.assertEqual(P.Attribute.parseXML(texts[k][0]).getHash(), expected[k])
-                    self.assertEqual(P.Attribute.parseBinary(texts[k][1]).getHash(),
-                                     expected[k])
+                    self.assertEqual(P.Attribute.parseBinary(texts[k][1]).getHash(), expected[k])
                     for operation in (P.Attribute.getXML, P.Attribute.getBinary, hash,
                                       lambda v: v == made, P.Util.RemoveTimeSamplesIfAllSame):
                         try:

@@ -1,7 +1,7 @@
-"""Data attributes from Python: the construction forms of the four kinds, the reads, the shape
-queries, and ConstVector checked against a plain list as its model."""
+"""Data attributes from Python: construction forms, reads, shapes, ConstVector against a list."""
 
 import array
+import ctypes as C
 import gc
 import struct
 import subprocess
@@ -20,8 +20,7 @@ def f32(value):
 
 
 def shape(attribute):
-    """What an attribute holds, comparable with NaN in it: repr of its sorted samples and its
-    tuple size."""
+    """What an attribute holds, comparable with NaN in it: its sorted samples' repr, tuple size."""
     return repr(sorted((t, list(v)) for t, v in attribute.getSamples().items())), \
         attribute.getTupleSize()
 
@@ -70,7 +69,7 @@ CONSTRUCTION = [
             else [3, 4, 1, 2]})),
     (INT, ({0: [], 1: []},), {}, holds({0.0: [], 1.0: []})),
     (INT, ({},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: [1], 1: [1, 2]},), {}, (TypeError, NO_FORM[INT])),
-    (INT, ({"a": [1]},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: "ab"},), {}, (TypeError, NO_FORM[INT])),
+    (INT, ({"a": [1]},), {}, (TypeError, NO_FORM[INT])), (INT, ({0: 5},), {}, (TypeError, NO_FORM[INT])),
     (INT, ({NAN: [1]},), {}, (ValueError, "sample time cannot be NaN")),
     (INT, ({S.Raising(): [1]},), {}, (ValueError, "hostile")), (INT, ({0: [S.Raising()]},), {}, (ValueError, "hostile")),
     (DOUBLE, (S.subclass(dict)({0.0: [1.5]}),), {}, holds({0.0: [1.5]})),
@@ -97,7 +96,9 @@ if S.PY3:  # bytes as text, never as numbers; any buffer of numbers
         (FLOAT, (MV(b"ab").cast("c"),), {}, (TypeError, "not one of format 'c'")),
         (INT, ({0: MV(b"ab").cast("c")},), {}, (TypeError, "not one of format 'c'")),
         (STRING, (A("b", [1]),), {}, (TypeError, NO_FORM[STRING])),
-    ]
+    ] + [(DOUBLE, ((t * 1)(1),), {}, holds({0.0: [1.0]})) for t in (  # '<'-prefixed formats
+        C.c_byte, C.c_ubyte, C.c_short, C.c_ushort, C.c_int, C.c_uint, C.c_longlong,
+        C.c_ulonglong, C.c_float, C.c_double, C.c_bool)]
 if S.numpy is not None:
     N = S.numpy
     CONSTRUCTION += [(kind, (N.array([1, -1 if dtype[0] != "u" else 2, 3], dtype=dtype), 3), {},
