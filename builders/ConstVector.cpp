@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -141,12 +142,59 @@ void AppendElementText(std::string& text, int32_t value) {
   text.append(digits, end);
 }
 
-bool AppendElementText(std::string& text, double value) {
-  // The interpreter's own float repr, so that a vector prints like a list of its floats.
-  const PyMemText digits(PyOS_double_to_string(value, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr));
-  if (!digits) return false;
-  text.append(digits.get());
-  return true;
+// The interpreter's float repr, so that a vector prints like a list of its floats: the shortest
+// digits that read back, positional from 1e-4 up to 1e16 (".0" on whole numbers), else with an
+// exponent of at least two digits. Formatted here rather than by PyOS_double_to_string, which
+// allocates a string per value and cost a third more than repr of a list of the same floats.
+void AppendElementText(std::string& text, double value) {
+  if (std::isnan(value)) {
+    text += "nan";
+    return;
+  }
+  if (std::isinf(value)) {
+    text += value < 0 ? "-inf" : "inf";
+    return;
+  }
+  char scientific[32];  // [-]d[.ddd]e(+|-)dd[d]
+  const char* end = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                  std::chars_format::scientific)
+                        .ptr;
+  const char* p = scientific;
+  if (*p == '-') text += *p++;
+  const char* mark = std::find(p, end, 'e');
+  char digits[24];
+  int count = 0;
+  for (const char* q = p; q < mark; ++q)
+    if (*q != '.') digits[count++] = *q;
+  int exponent = 0;
+  std::from_chars(mark + 1 + (mark[1] == '+'), end, exponent);
+  const int point = exponent + 1;  // digits before the decimal point
+  if (point > -4 && point <= 16) {
+    if (point <= 0) {
+      text += "0.";
+      text.append(static_cast<size_t>(-point), '0');
+      text.append(digits, static_cast<size_t>(count));
+    } else if (point >= count) {
+      text.append(digits, static_cast<size_t>(count));
+      text.append(static_cast<size_t>(point - count), '0');
+      text += ".0";
+    } else {
+      text.append(digits, static_cast<size_t>(point));
+      text += '.';
+      text.append(digits + point, static_cast<size_t>(count - point));
+    }
+    return;
+  }
+  text += digits[0];
+  if (count > 1) {
+    text += '.';
+    text.append(digits + 1, static_cast<size_t>(count - 1));
+  }
+  text += exponent < 0 ? "e-" : "e+";
+  if (exponent > -10 && exponent < 10) text += '0';
+  char exponentDigits[8];
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  text.append(exponentDigits, std::to_chars(exponentDigits, exponentDigits + 8, magnitude).ptr);
 }
 
 // 2.7: quoted, not escaped: the text shows the bytes as they are. 3: the str's own repr, as
@@ -167,18 +215,14 @@ bool AppendElementText(std::string& text, const char* value) {
   return true;
 }
 
-// Appends the repr texts of the view's values, joined by ", ". False with the error set
-// (MemoryError when a float could not be formatted).
+// Appends the repr texts of the view's values, joined by ", ". False with the error set.
 template <typename T>
 bool AppendElementTexts(std::string& text, const PyConstVector* vector) {
   const T* values = ViewValues<T>(vector);
   for (Py_ssize_t i = 0; i < vector->length; ++i) {
     if (i != 0) text.append(", ", 2);
     if constexpr (std::is_floating_point_v<T>) {
-      if (!AppendElementText(text, static_cast<double>(values[i]))) {
-        PyErr_NoMemory();
-        return false;
-      }
+      AppendElementText(text, static_cast<double>(values[i]));
     } else if constexpr (std::is_same_v<T, const char*>) {
       if (!AppendElementText(text, values[i])) return false;
     } else {

@@ -52,20 +52,6 @@ class PyRef {
   PyObject* m_obj = nullptr;
 };
 
-// Owns a buffer from PyOS_double_to_string and friends; frees it with PyMem_Free.
-class PyMemText {
- public:
-  explicit PyMemText(char* text) noexcept : m_text(text) {}
-  PyMemText(const PyMemText&) = delete;
-  PyMemText& operator=(const PyMemText&) = delete;
-  ~PyMemText() { PyMem_Free(m_text); }
-  const char* get() const noexcept { return m_text; }
-  explicit operator bool() const noexcept { return m_text != nullptr; }
-
- private:
-  char* m_text;
-};
-
 // Takes the pending Python error out of the interpreter, so that code may call Python while it
 // waits; restore() puts it back, and an error not restored is dropped with the owner.
 class PendingError {
