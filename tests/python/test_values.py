@@ -210,7 +210,8 @@ class Vectors(unittest.TestCase):
         wide = [2 ** 31 - 1, -2 ** 31, 2 ** 30, 300, -2 ** 30, 5, 1 - 2 ** 30, -300]
         return [(INT([4, -1, 7, 7, 0]).getData(), [4, -1, 7, 7, 0]), (INT(wide).getData(), wide),
                 (FLOAT([0.5, -0.0, 1e-45, INF]).getData(), [0.5, -0.0, f32(1e-45), INF]),
-                (DOUBLE([0.1, 1e16, 2.5]).getData()[1:], [1e16, 2.5]),
+                (DOUBLE([0.1, 1e16, 2.5, 1e-05, 0.00012, 300.0]).getData()[1:],
+                 [1e16, 2.5, 1e-05, 0.00012, 300.0]),
                 (STRING(["a", "it's", "\xff", ""]).getData(), ["a", "it's", "\xff", ""]),
                 (INT([]).getData(), [])]
 
